@@ -1,0 +1,99 @@
+#include "output/audio_ring.h"
+
+namespace velmora {
+
+namespace {
+constexpr uint64_t kSilentWord = 0x8080808080808080ull;
+
+uint64_t Repeated(uint8_t value) { return 0x0101010101010101ull * value; }
+}  // namespace
+
+RingStorage::RingStorage(int32_t bytes)
+    : ringBytes(bytes), words(new std::atomic<uint64_t>[(static_cast<size_t>(bytes) + 7) / 8]) {
+  for (size_t i = 0; i < (static_cast<size_t>(bytes) + 7) / 8; ++i) {
+    words[i].store(kSilentWord, std::memory_order_relaxed);
+  }
+}
+
+void RingStorage::StoreSample(int64_t offset, uint8_t value) {
+  std::atomic<uint64_t>& word = words[offset >> 3];
+  const int shift = static_cast<int>(offset & 7) * 8;
+  const uint64_t old = word.load(std::memory_order_relaxed);
+  word.store((old & ~(0xFFull << shift)) | (static_cast<uint64_t>(value) << shift),
+             std::memory_order_relaxed);
+}
+
+void RingStorage::Fill(int64_t start, int64_t count, uint8_t value) {
+  int64_t i = start;
+  const int64_t end = start + count;
+  for (; i < end && (i & 7) != 0; ++i) StoreSample(i, value);
+  const uint64_t pattern = Repeated(value);
+  for (; i + 8 <= end; i += 8) words[i >> 3].store(pattern, std::memory_order_relaxed);
+  for (; i < end; ++i) StoreSample(i, value);
+}
+
+bool OpenAudioRing(AudioRing& ring, SharedState& state, WaveDevice& device,
+                   WaveNoticeTarget& target) {
+  WaveFormat& f = ring.waveFormat;
+  f.formatTag = 1;
+  f.channels = 1;
+  f.samplesPerSec = 1000u << SharedState::rateShift;
+  f.avgBytesPerSec = f.samplesPerSec;
+  f.blockAlign = 1;
+  f.bitsPerSample = 8;
+  f.extraSize = 0;
+  ring.waveDevice = &device;
+  const bool opened = device.Open(f, target);
+
+  const auto blockBytes = static_cast<int32_t>(f.avgBytesPerSec);
+  ring.storage = std::make_shared<RingStorage>(blockBytes << 4);
+  for (int32_t i = 0; i < kRingBlocks; ++i) {
+    WaveHeader& h = ring.waveHeaders[i];
+    h.bytesRecorded = 0;
+    h.user = 0;
+    h.flags = kHeaderBeginLoop | kHeaderEndLoop;
+    h.loops = 1;
+    h.next = nullptr;
+    h.reserved = 0;
+    h.bufferLength = blockBytes;
+    h.data = ring.storage->words.get() + static_cast<size_t>(i) * blockBytes / 8;
+    device.Prepare(h);
+  }
+  device.Write(ring.waveHeaders[0]);
+  state.lastHeader = 0;
+  return opened;
+}
+
+void QueueNextBlock(AudioRing& ring, SharedState& state) {
+  if (state.soundMode == 0 || ring.closed || ring.waveDevice == nullptr) return;
+  const int32_t queued = state.blocksQueued + 1;
+  state.blocksQueued = queued;
+  const int32_t next = queued & 15;
+  ring.waveDevice->Unprepare(ring.waveHeaders[state.lastHeader]);
+  ring.waveDevice->Prepare(ring.waveHeaders[next]);
+  ring.waveDevice->Write(ring.waveHeaders[next]);
+  state.lastHeader = next;
+}
+
+bool OnBlockDone(AudioRing& ring, SharedState& state, const void* header) {
+  const auto address = reinterpret_cast<uintptr_t>(header);
+  if (address < reinterpret_cast<uintptr_t>(&ring.waveHeaders[0]) ||
+      address > reinterpret_cast<uintptr_t>(&ring.waveHeaders[kRingBlocks - 1])) {
+    return false;
+  }
+  state.playedMs = state.blocksQueued * 1000;
+  state.tickCount = state.tickCount + 1;
+  QueueNextBlock(ring, state);
+  return true;
+}
+
+void CloseAudioRing(AudioRing& ring) {
+  if (ring.closed || ring.waveDevice == nullptr) return;
+  ring.closed = true;
+  ring.waveDevice->Close();
+  for (WaveHeader& h : ring.waveHeaders) ring.waveDevice->Unprepare(h);
+  // The window's share of the bytes goes; the generator's keeps them alive.
+  ring.storage.reset();
+}
+
+}  // namespace velmora

@@ -1,0 +1,67 @@
+// Wave device service: plays blocks of the audio ring in place, in the order
+// they are handed over, and reports each finished block and the device's close
+// to a notice target on the window thread.
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+
+namespace velmora {
+
+// 8-bit unsigned mono PCM as the device is opened.
+struct WaveFormat {
+  uint16_t formatTag = 1;  // PCM
+  uint16_t channels = 1;
+  uint32_t samplesPerSec = 0;
+  uint32_t avgBytesPerSec = 0;
+  uint16_t blockAlign = 1;
+  uint16_t bitsPerSample = 8;
+  uint16_t extraSize = 0;
+};
+
+inline constexpr uint32_t kHeaderBeginLoop = 4;
+inline constexpr uint32_t kHeaderEndLoop = 8;
+
+// One block of the ring. The samples are read as 64-bit words with relaxed
+// loads (the generator writes them the same way); sample i of the block is
+// byte i % 8 of word i / 8, in little-endian order.
+struct WaveHeader {
+  std::atomic<uint64_t>* data = nullptr;
+  int32_t bufferLength = 0;  // bytes
+  int32_t bytesRecorded = 0;
+  uintptr_t user = 0;
+  uint32_t flags = 0;
+  uint32_t loops = 0;
+  WaveHeader* next = nullptr;
+  uintptr_t reserved = 0;
+  bool prepared = false;  // kept by the device
+};
+
+// Receives the device's notices. Window thread only.
+class WaveNoticeTarget {
+ public:
+  virtual ~WaveNoticeTarget() = default;
+  virtual void OnWaveBlockDone(WaveHeader* header) = 0;
+  virtual void OnWaveClosed() = 0;
+};
+
+// Window thread only. Results are reported but the ring logic does not depend
+// on them: a device that never opens simply never finishes a block.
+class WaveDevice {
+ public:
+  virtual ~WaveDevice() = default;
+  virtual bool Open(const WaveFormat& format, WaveNoticeTarget& target) = 0;
+  virtual void Prepare(WaveHeader& header) = 0;
+  virtual void Write(WaveHeader& header) = 0;
+  virtual void Unprepare(WaveHeader& header) = 0;
+  // After Close returns the device no longer reads any block.
+  virtual void Close() = 0;
+};
+
+// The sample at `index` of a block of words.
+inline uint8_t BlockSample(const std::atomic<uint64_t>* words, int64_t index) {
+  const uint64_t word = words[index >> 3].load(std::memory_order_relaxed);
+  return static_cast<uint8_t>(word >> ((index & 7) * 8));
+}
+
+}  // namespace velmora

@@ -1,0 +1,35 @@
+// Where a render's samples go: a raw or WAV stream written directly, or FLAC
+// and Ogg Vorbis through libsndfile. A file is written under a temporary name
+// beside the final one and renamed only when complete, so a failed render
+// never leaves a half file under the final name.
+#pragma once
+
+#include <memory>
+#include <string>
+
+#include "tools/render/night_render.h"
+
+namespace velmora::render {
+
+enum class AudioFormat { kWav, kFlac, kOgg, kRaw };
+
+const char* FormatName(AudioFormat format);
+// The format named by a --format value or a file extension; false if none.
+bool FormatFromName(const std::string& name, AudioFormat& format);
+
+class OutputSink : public SampleSink {
+ public:
+  // Completes the output (headers, rename); false on failure, with Error().
+  virtual bool Finish() = 0;
+  // Removes whatever a failed render left behind.
+  virtual void Abandon() = 0;
+  virtual const std::string& Error() const = 0;
+  virtual int64_t BytesWritten() const = 0;
+};
+
+// Opens `path` ("-" for standard output) for `format`. On failure returns
+// nullptr and sets `error`.
+std::unique_ptr<OutputSink> OpenSink(const std::string& path, AudioFormat format,
+                                     std::string& error);
+
+}  // namespace velmora::render
