@@ -1,0 +1,221 @@
+// The offline renderer: what it captures, that it is repeatable, and the
+// files it writes.
+#include <gtest/gtest.h>
+#include <sndfile.h>
+
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <vector>
+
+#include "tools/render/night_render.h"
+#include "tools/render/sinks.h"
+
+namespace velmora::render {
+namespace {
+
+// Hashes everything (FNV-1a), keeps the first `keep` samples, and can note
+// the hash at a given length.
+class HashSink final : public SampleSink {
+ public:
+  explicit HashSink(size_t keep = 0, int64_t hashAt = -1) : keep_(keep), hashAt_(hashAt) {}
+  bool Write(const uint8_t* samples, size_t count) override {
+    for (size_t i = 0; i < count; ++i) {
+      if (count_ == hashAt_) hashAtMark = hash;
+      if (head.size() < keep_) head.push_back(samples[i]);
+      hash = (hash ^ samples[i]) * 1099511628211ull;
+      ++count_;
+    }
+    if (count_ == hashAt_) hashAtMark = hash;
+    return true;
+  }
+  uint64_t hash = 14695981039346656037ull;
+  uint64_t hashAtMark = 0;
+  std::vector<uint8_t> head;
+
+ private:
+  size_t keep_;
+  int64_t hashAt_;
+  int64_t count_ = 0;
+};
+
+RenderRequest Request(std::vector<std::string> words, RenderMode mode = RenderMode::kProgramme,
+                      int32_t healingSeconds = 0) {
+  RenderRequest r;
+  r.words = std::move(words);
+  r.atSeconds = 1127952000;
+  r.mode = mode;
+  r.healingSeconds = healingSeconds;
+  return r;
+}
+
+TEST(RenderTest, DefaultNightIsTheProgrammeByteForByte) {
+  HashSink sink(70000);
+  const RenderResult r = RenderNight(Request({"m1"}), sink);
+  ASSERT_TRUE(r.ok) << r.error;
+  EXPECT_EQ(r.samples, r.programmeEnd - r.programmeStart);
+  EXPECT_NEAR(static_cast<double>(r.samples) / (32000.0 * 60), 467.9, 0.05);
+  EXPECT_EQ(r.steps, 2343);
+  EXPECT_EQ(r.planMinutes, 467);
+  // Step 1: 60384 samples of gap, then the first pulse at amplitude 0 of the
+  // level-62 envelope: the falling spike 192, 190, ... after one zero sample.
+  for (int i = 0; i < 60384; ++i) ASSERT_EQ(sink.head[i], 128) << i;
+  const std::vector<uint8_t> spike(sink.head.begin() + 60384, sink.head.begin() + 60384 + 8);
+  EXPECT_EQ(spike, (std::vector<uint8_t>{128, 192, 190, 186, 178, 162, 130, 128}));
+  // Pulses are 2 * 888 samples apart; the second takes envelope entry
+  // (1 << 8) / 68 = 3 of the level-62 table, which is 3.
+  EXPECT_EQ(sink.head[60384 + 1776 + 1], 192 + 3);
+}
+
+TEST(RenderTest, RepeatableAndAPrefixWhenStoppedEarly) {
+  HashSink first, second;
+  const RenderResult a = RenderNight(Request({"m2", "r2", "+0", "#"}), first);
+  const RenderResult b = RenderNight(Request({"m2", "r2", "+0", "#"}), second);
+  ASSERT_TRUE(a.ok && b.ok);
+  EXPECT_EQ(a.samples, b.samples);
+  EXPECT_EQ(first.hash, second.hash);
+
+  // Stopped after 5000 pulses, the render is the start of the whole one.
+  RenderRequest limited = Request({"m2", "r2", "+0", "#"});
+  limited.pulseLimit = 5000;
+  HashSink part;
+  const RenderResult p = RenderNight(limited, part);
+  ASSERT_TRUE(p.ok);
+  ASSERT_GT(p.samples, 0);
+  ASSERT_LT(p.samples, a.samples);
+  HashSink whole(0, p.samples);
+  RenderNight(Request({"m2", "r2", "+0", "#"}), whole);
+  EXPECT_EQ(whole.hashAtMark, part.hash);
+}
+
+TEST(RenderTest, HealingModes) {
+  HashSink only(40000);
+  const RenderResult h = RenderNight(Request({"m1"}, RenderMode::kHealingOnly, 30), only);
+  ASSERT_TRUE(h.ok) << h.error;
+  EXPECT_EQ(h.samples, 30 * 32000);
+  EXPECT_EQ(h.steps, 0);
+  // The first healing step: 20040 samples of gap, then spikes 334 samples apart.
+  for (int i = 0; i < 20040; ++i) ASSERT_EQ(only.head[i], 128) << i;
+  EXPECT_EQ(only.head[20040 + 1], 192);
+  // The second pulse takes entry (1 << 8) / 120 = 2 of the level-64 table: 2.
+  EXPECT_EQ(only.head[20040 + 334 + 1], 192 + 2);
+
+  HashSink both;
+  const RenderResult hp = RenderNight(Request({"m1", "r2", "+0"}, RenderMode::kHealingThenProgramme, 60), both);
+  ASSERT_TRUE(hp.ok) << hp.error;
+  EXPECT_GT(hp.samples, 60 * 32000 + (hp.programmeEnd - hp.programmeStart));
+  HashSink zero;
+  EXPECT_TRUE(RenderNight(Request({"m1"}, RenderMode::kHealingOnly, 0), zero).ok);
+}
+
+TEST(RenderTest, NotesForClampedAndLightWords) {
+  HashSink sink;
+  RenderRequest r = Request({"r99", "!3"}, RenderMode::kHealingOnly, 1);
+  const RenderResult result = RenderNight(r, sink);
+  ASSERT_TRUE(result.ok);
+  ASSERT_EQ(result.notes.size(), 2u);
+  EXPECT_NE(result.notes[0].find("light-mode"), std::string::npos);
+  EXPECT_EQ(result.notes[1], "remCount 99 is outside 1..14; using 14");
+}
+
+class SinkFileTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    dir_ = std::filesystem::temp_directory_path() /
+           ("velmora-render-test-" + std::to_string(::getpid()));
+    std::filesystem::create_directories(dir_);
+  }
+  void TearDown() override { std::filesystem::remove_all(dir_); }
+
+  // Renders 10 s of healing into `name`; returns the raw samples for reference.
+  std::vector<uint8_t> RenderTo(const std::string& name, AudioFormat format) {
+    std::string error;
+    auto sink = OpenSink((dir_ / name).string(), format, error);
+    EXPECT_TRUE(sink) << error;
+    HashSink reference(10 * 32000);
+    struct Tee : SampleSink {
+      SampleSink& a;
+      SampleSink& b;
+      Tee(SampleSink& x, SampleSink& y) : a(x), b(y) {}
+      bool Write(const uint8_t* s, size_t n) override { return a.Write(s, n) && b.Write(s, n); }
+    } tee(*sink, reference);
+    EXPECT_TRUE(RenderNight(Request({"m1", "#"}, RenderMode::kHealingOnly, 10), tee).ok);
+    EXPECT_TRUE(sink->Finish()) << sink->Error();
+    return reference.head;
+  }
+
+  std::vector<std::string> Names() const {
+    std::vector<std::string> names;
+    for (const auto& e : std::filesystem::directory_iterator(dir_)) {
+      names.push_back(e.path().filename().string());
+    }
+    return names;
+  }
+
+  std::filesystem::path dir_;
+};
+
+TEST_F(SinkFileTest, RawAndWavHoldTheSamples) {
+  const std::vector<uint8_t> samples = RenderTo("n.raw", AudioFormat::kRaw);
+  std::ifstream raw(dir_ / "n.raw", std::ios::binary);
+  std::vector<uint8_t> rawBytes((std::istreambuf_iterator<char>(raw)), {});
+  EXPECT_EQ(rawBytes, samples);
+
+  RenderTo("n.wav", AudioFormat::kWav);
+  std::ifstream wav(dir_ / "n.wav", std::ios::binary);
+  std::vector<uint8_t> wavBytes((std::istreambuf_iterator<char>(wav)), {});
+  ASSERT_EQ(wavBytes.size(), 44 + samples.size());
+  EXPECT_EQ(std::string(wavBytes.begin(), wavBytes.begin() + 4), "RIFF");
+  auto le32 = [&](size_t at) {
+    return uint32_t{wavBytes[at]} | uint32_t{wavBytes[at + 1]} << 8 | uint32_t{wavBytes[at + 2]} << 16 |
+           uint32_t{wavBytes[at + 3]} << 24;
+  };
+  EXPECT_EQ(le32(4), 36 + samples.size());
+  EXPECT_EQ(le32(24), 32000u);
+  EXPECT_EQ(wavBytes[34], 8);
+  EXPECT_EQ(le32(40), samples.size());
+  EXPECT_TRUE(std::equal(samples.begin(), samples.end(), wavBytes.begin() + 44));
+  // Nothing but the finished files is left.
+  auto names = Names();
+  std::sort(names.begin(), names.end());
+  EXPECT_EQ(names, (std::vector<std::string>{"n.raw", "n.wav"}));
+}
+
+TEST_F(SinkFileTest, FlacIsLosslessAndOggDecodes) {
+  const std::vector<uint8_t> samples = RenderTo("n.flac", AudioFormat::kFlac);
+  SF_INFO info{};
+  SNDFILE* f = sf_open((dir_ / "n.flac").c_str(), SFM_READ, &info);
+  ASSERT_NE(f, nullptr);
+  EXPECT_EQ(info.samplerate, 32000);
+  EXPECT_EQ(info.channels, 1);
+  ASSERT_EQ(info.frames, static_cast<sf_count_t>(samples.size()));
+  std::vector<short> decoded(samples.size());
+  ASSERT_EQ(sf_read_short(f, decoded.data(), info.frames), info.frames);
+  sf_close(f);
+  for (size_t i = 0; i < samples.size(); ++i) {
+    ASSERT_EQ(decoded[i], (samples[i] - 128) * 256) << i;
+  }
+
+  RenderTo("n.ogg", AudioFormat::kOgg);
+  SF_INFO ogg{};
+  SNDFILE* o = sf_open((dir_ / "n.ogg").c_str(), SFM_READ, &ogg);
+  ASSERT_NE(o, nullptr);
+  EXPECT_EQ(ogg.samplerate, 32000);
+  EXPECT_NEAR(static_cast<double>(ogg.frames), static_cast<double>(samples.size()), 2048);
+  sf_close(o);
+}
+
+TEST_F(SinkFileTest, FailedRenderLeavesNoFile) {
+  std::string error;
+  EXPECT_FALSE(OpenSink((dir_ / "missing" / "n.wav").string(), AudioFormat::kWav, error));
+  EXPECT_NE(error.find("cannot create"), std::string::npos) << error;
+  auto sink = OpenSink((dir_ / "n.wav").string(), AudioFormat::kWav, error);
+  ASSERT_TRUE(sink);
+  const uint8_t block[4] = {1, 2, 3, 4};
+  EXPECT_TRUE(sink->Write(block, 4));
+  sink->Abandon();
+  EXPECT_TRUE(Names().empty());
+}
+
+}  // namespace
+}  // namespace velmora::render
