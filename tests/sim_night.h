@@ -26,7 +26,7 @@ struct StepRecord {
 
 class NightRecorder : public GeneratorObserver {
  public:
-  explicit NightRecorder(SimSoundRun& run) : run(run) {}
+  explicit NightRecorder(SimSoundRun& soundRun) : run(soundRun) {}
 
   SimSoundRun& run;
   std::vector<StepRecord> steps;  // only the steps of the numbers in `keep`, or all

@@ -104,7 +104,7 @@ std::string FormatUtc(int32_t seconds) {
   const int64_t d = doy - (153 * mp + 2) / 5 + 1;
   const int64_t m = mp + (mp < 10 ? 3 : -9);
   const int64_t y = yoe + era * 400 + (m <= 2);
-  char text[48];
+  char text[128];
   std::snprintf(text, sizeof text, "%04lld-%02lld-%02lld %02lld:%02lld:%02lld UTC",
                 static_cast<long long>(y), static_cast<long long>(m), static_cast<long long>(d),
                 static_cast<long long>(rest / 3600), static_cast<long long>(rest / 60 % 60),

@@ -48,11 +48,10 @@ struct TempFile {
     return true;
   }
 
+  // No fsync: it would tie a render to the disk's write-back speed (several
+  // times the render itself); a render that fails or is killed still never
+  // leaves a half file under the final name.
   bool Commit(std::string& error) {
-    if (fsync(fd) != 0 && errno != EINVAL) {
-      error = SystemError("cannot write '" + finalPath + "'", errno);
-      return false;
-    }
     if (close(fd) != 0) {
       fd = -1;
       error = SystemError("cannot write '" + finalPath + "'", errno);

@@ -1,0 +1,59 @@
+#!/usr/bin/env bash
+# End-to-end checks of velmora-render: outputs, default names, formats by
+# extension, standard output, and the exit status of bad input and failed I/O.
+set -u
+render=$1
+fail=0
+check() {  # check NAME COMMAND...
+  local name=$1; shift
+  if ! "$@"; then echo "FAIL: $name"; fail=1; fi
+}
+work=$(mktemp -d)
+trap 'rm -rf "$work"' EXIT
+cd "$work"
+at=(--at 2005-09-29T00:00:00Z)
+
+# Healing only: exactly that many seconds; raw is the bare samples, WAV adds 44 bytes.
+"$render" --quiet "${at[@]}" --healing-only 3 --out h.raw -- m1; check "raw status" test $? -eq 0
+check "raw length" test "$(stat -c %s h.raw)" -eq 96000
+"$render" --quiet "${at[@]}" --healing-only 3 --out h.wav -- m1
+check "wav length" test "$(stat -c %s h.wav)" -eq 96044
+check "wav body is the raw" cmp -s -i 44:0 h.wav h.raw
+# The format follows the extension; FLAC starts with its marker.
+"$render" --quiet "${at[@]}" --healing-only 3 --out h.flac -- m1
+check "flac marker" test "$(head -c 4 h.flac)" = "fLaC"
+# Default name from the date of --at.
+"$render" --quiet "${at[@]}" --healing-only 1 -- m1
+check "default name" test -f velmora-2005-09-29.wav
+# Standard output.
+bytes=$("$render" --quiet "${at[@]}" --healing-only 2 --format raw --out - -- m1 | wc -c)
+check "stdout bytes" test "$bytes" -eq 64000
+# A summary line on stderr.
+summary=$("$render" "${at[@]}" --healing-only 1 --out s.raw -- m1 2>&1 >/dev/null)
+check "summary" grep -q '^velmora-render: wrote s.raw (raw): 0.0 min' <<<"$summary"
+# A short programme, with a clamp note.
+err=$("$render" "${at[@]}" --format raw --out p.raw -- m2 r1 +0 'm-99' 2>&1 >/dev/null)
+check "programme status" test $? -eq 0
+check "clamp note" grep -q 'moonFactor -99 is outside -11..87; using -11' <<<"$err"
+
+# Bad arguments: one line and status 2, no file.
+for bad in "--nope" "--format mp3" "--healing x" "--healing 99999999" "--healing 1 --healing-only 1" "--out" "--at 2005-13-01T00:00Z"; do
+  err=$("$render" $bad 2>&1 >/dev/null); status=$?
+  check "status 2 for '$bad'" test $status -eq 2
+  check "message for '$bad'" grep -q '^velmora-render: ' <<<"$err"
+done
+err=$("$render" --quiet --healing-only 1 --out nodir/x.wav 2>&1); status=$?
+check "missing directory status" test $status -eq 2
+check "missing directory message" grep -q "cannot create 'nodir/x.wav'" <<<"$err"
+check "help" "$render" --help >/dev/null
+check "version" grep -Eq '^velmora-render [0-9]+\.[0-9]+\.[0-9]+$' <<<"$("$render" --version)"
+
+# A full disk (a file size limit): status 1, nothing under the final name, no
+# temporary left behind.
+mkdir full
+err=$( (ulimit -f 100; trap '' XFSZ; exec "$render" --quiet "${at[@]}" --healing-only 60 --out full/n.wav -- m1) 2>&1 ); status=$?
+check "full disk status" test $status -eq 1
+check "full disk message" grep -q "cannot write 'full/n.wav'" <<<"$err"
+check "full disk leaves nothing" test -z "$(ls -A full)"
+
+exit $fail
