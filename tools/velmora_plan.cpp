@@ -8,6 +8,10 @@
 #include <vector>
 
 #include "app/options.h"
+#include "display/painter.h"
+#include "display/png.h"
+#include "display/raster_canvas.h"
+#include "platform/sdl/ttf_text.h"
 #include "generator/stage_label.h"
 #include "plan/moon.h"
 #include "plan/night_plan.h"
@@ -36,6 +40,9 @@ constexpr const char* kUsage =
     "  --json      the same data as one JSON object\n"
     "  --csv       only the per-minute rows, as CSV\n"
     "  --all       planMinutes for every remCount 2..7, timePlus 0..6, moonFactor 1..8\n"
+    "  --chart FILE.png\n"
+    "              also draw the window's picture of the plan (status rows, chart)\n"
+    "              into a PNG file\n"
     "  --help      this text\n"
     "  --version   the version\n"
     "\n"
@@ -172,6 +179,19 @@ void PrintPlan(const SharedState& state, const PlanReport& report, int32_t atSec
   }
 }
 
+// The window's picture of the plan as it stands at start-up: healing, the
+// chart, the status rows and the key help.
+bool DrawChart(SharedState& state, const std::string& path, std::string& error) {
+  state.stateText.Set("HealingGamma");
+  state.sleepRunning = 0;  // the STATE row shows the label alone
+  TtfText text;
+  RasterCanvas canvas(chartLayout.windowWidth, chartLayout.windowHeight,
+                      text.Ready() ? &text : nullptr);
+  const DrawingObjects drawing = CreateDrawingObjects(canvas);
+  PaintWindow(state, drawing, canvas, SystemClock(), nullptr);
+  return WritePng(canvas.Bitmap(), path, error);
+}
+
 void PrintAll(Format format) {
   if (format == Format::kCsv) std::printf("remCount,timePlus,moonFactor,cycleUnit,planMinutes\n");
   if (format == Format::kJson) std::printf("[");
@@ -206,10 +226,11 @@ void PrintAll(Format format) {
 }  // namespace
 
 int main(int argc, char** argv) {
-  const tools::SplitArgs args = tools::SplitCommandLine(argc, argv, {"--at"});
+  const tools::SplitArgs args = tools::SplitCommandLine(argc, argv, {"--at", "--chart"});
   Format format = Format::kText;
   bool all = false;
   std::optional<int32_t> at;
+  std::optional<std::string> chart;
   for (const std::string& flag : args.flags) {
     if (flag == "--help") {
       std::fputs(kUsage, stdout);
@@ -233,12 +254,18 @@ int main(int argc, char** argv) {
       }
     } else if (flag == "--at") {
       return Fail("--at needs a TIME");
+    } else if (flag.rfind("--chart=", 0) == 0 && flag.size() > 8) {
+      chart = flag.substr(8);
+    } else if (flag.rfind("--chart", 0) == 0) {
+      return Fail("--chart needs a FILE.png");
     } else {
       return Fail("unknown flag '" + flag + "'");
     }
   }
   if (all) {
-    if (!args.words.empty() || at) return Fail("--all takes no option words and no --at");
+    if (!args.words.empty() || at || chart) {
+      return Fail("--all takes no option words, no --at and no --chart");
+    }
     PrintAll(format);
     return 0;
   }
@@ -257,6 +284,13 @@ int main(int argc, char** argv) {
   report.cycleUnit = CycleUnitFor(state.timePlus, state.moonFactor);
   BuildNightPlan(state, report);
   report.CarryStagesIntoSilences();
+  if (chart) {
+    std::string error;
+    if (!DrawChart(state, *chart, error)) {
+      std::fprintf(stderr, "%s: %s\n", kTool, error.c_str());
+      return 1;
+    }
+  }
   PrintPlan(state, report, atSeconds, moonOverridden, format);
   return 0;
 }

@@ -7,6 +7,7 @@
 // its own lock so a paint never reads half a label.
 #pragma once
 
+#include <algorithm>
 #include <array>
 #include <cstdint>
 #include <mutex>
@@ -45,6 +46,12 @@ class StateText {
   std::string Get() const {
     std::lock_guard lock(mutex_);
     return std::string(chars_.data(), length_);
+  }
+  // Copies the text with its terminating zero into `out` without allocating.
+  void CopyTo(std::array<char, kCapacity + 1>& out) const {
+    std::lock_guard lock(mutex_);
+    std::copy_n(chars_.data(), length_, out.data());
+    out[length_] = '\0';
   }
 
  private:

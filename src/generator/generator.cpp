@@ -231,7 +231,7 @@ void RunSleepProgramme(Generator& g) {
 
 void GeneratorThread(Generator& g) {
   SharedState& s = g.state;
-  if (g.threads) g.threads->SetPriority(s.generatorThreadHandle, ThreadPriority::kHighest);
+  if (g.threads) g.threads->SetCurrentThreadPriority(ThreadPriority::kHighest);
   for (auto& flag : s.repaintFlags) flag = 0;
   BuildNightPlan(s);
   while (!g.Stopping()) {

@@ -1,0 +1,213 @@
+#include "app/main_window.h"
+
+#include <cstdio>
+
+#include "app/options.h"
+#include "generator/envelope.h"
+#include "plan/moon.h"
+#include "plan/night_plan.h"
+
+namespace velmora {
+namespace {
+
+void GeneratorEntry(void* generator) { GeneratorThread(*static_cast<Generator*>(generator)); }
+void LightEntry(void* light) { LightThread(*static_cast<LightThreadContext*>(light)); }
+
+// Start-up, inside window creation. Returns false when creation must stop.
+bool Startup(App& app) {
+  SharedState& s = app.state;
+  AppServices& sv = app.services;
+  app.drawing = CreateDrawingObjects(sv.canvas);
+  ComputeMoonFactor(s, sv.clock);
+  std::vector<const char*> argv{"velmora"};
+  for (const std::string& word : app.optionWords) argv.push_back(word.c_str());
+  ReadOptions(s, static_cast<int>(argv.size()), argv.data());
+
+  if (s.soundMode == 1) {
+    app.audioOpened = OpenAudioRing(app.ring, s, sv.waveDevice, app);
+    app.generator.ring = app.ring.storage;
+  } else {
+    const int access = sv.portAccess.SetUpPortAccess();
+    if (access == kPortAccessFailed) {
+      sv.portAccess.ReportFailure(sv.host);
+      app.exitCode = 0;
+      return false;
+    }
+    if (access == kPortAccessNewlyInstalled) {
+      app.exitCode = 0;
+      return false;
+    }
+    InitPortRegisters(s, sv.port, sv.clock);
+  }
+  s.tickCount = 0;
+  s.playedMs = 0;
+  s.blocksQueued = 0;
+
+  if (s.lightLevel != 0) {
+    s.lightThreadHandle = sv.threads.Start(&LightEntry, &app.light, kWorkerStackBytes);
+    if (s.lightThreadHandle.Load() == nullptr) {
+      app.exitCode = 1;
+      return false;
+    }
+  }
+  s.generatorThreadHandle = sv.threads.Start(&GeneratorEntry, &app.generator, kWorkerStackBytes);
+  if (s.generatorThreadHandle.Load() == nullptr) {
+    app.exitCode = 1;
+    return false;
+  }
+  sv.clock.Sleep(kCreationPauseMs);
+  if (s.soundMode == 0) {
+    sv.host.StartTimer(kTickTimerId, 1000);
+  } else {
+    QueueNextBlock(app.ring, s);
+  }
+  return true;
+}
+
+void Tick(App& app) {
+  app.state.tickCount = app.state.tickCount + 1;
+  app.services.host.Invalidate();
+  QueueNextBlock(app.ring, app.state);
+}
+
+void ClosePath(App& app) {
+  if (app.state.soundMode == 1) {
+    CloseAudioRing(app.ring);
+  } else {
+    app.services.host.StopTimer(kTickTimerId);
+  }
+  app.services.host.PostQuit(0);
+}
+
+void RebuildPlan(App& app) { BuildNightPlan(app.state); }
+
+void OnKey(App& app, uint32_t key) {
+  SharedState& s = app.state;
+  auto& flags = s.repaintFlags;
+  if (key == kVkEscape) {
+    s.sleepRunning = 0;
+    ClosePath(app);
+    return;
+  }
+  if (key == kVkSpace) {
+    if (s.soundMode == 1) {
+      s.toneMode = s.toneMode == 1 ? 0 : 1;
+    } else {
+      // The remainder of the signed 16-bit value: 255 gives 4, then 5, 6, 7, 1.
+      s.lptOnPattern = static_cast<int16_t>(s.lptOnPattern % 7 + 1);
+    }
+    flags[kRepaintPowerRow] = 1;
+    flags[kRepaintHelpRows] = 1;
+  }
+  if (key == kVkReturn) {
+    if (s.healingMode == 1) {
+      s.healingMode = 0;
+    } else {
+      s.sleepRunning = 0;
+    }
+  }
+  // Plan edits only between programmes, and once the last build is painted.
+  if (s.healingMode == 1 && s.cycleIndex > s.remCount && flags[kRepaintChart] == 0) {
+    if (key == kVkUp && s.remCount > 2) {
+      s.remCount = s.remCount - 1;
+      RebuildPlan(app);
+    } else if (key == kVkDown && s.remCount < 7) {
+      s.remCount = s.remCount + 1;
+      RebuildPlan(app);
+    } else if (key == kVkLeft && s.timePlus > 0) {
+      s.timePlus = s.timePlus - 1;
+      RebuildPlan(app);
+    } else if (key == kVkRight && s.timePlus < 6) {
+      s.timePlus = s.timePlus + 1;
+      RebuildPlan(app);
+    }
+  }
+  if (key == kVkUp || key == kVkDown) {
+    const int32_t level = s.lightLevel;
+    if (key == kVkUp && level > 0 && level < 8) s.lightLevel = level + 1;
+    if (key == kVkDown && level > 1) s.lightLevel = level - 1;
+    BuildEnvelope(s, LightEnvelopeLevel(s.lightLevel));
+    flags[kRepaintPowerRow] = 1;
+    flags[kRepaintHelpRows] = 1;
+    app.services.host.Invalidate();
+  }
+  if (key == kVkLeft || key == kVkRight) {
+    const int32_t range = s.dutyRange;
+    if (key == kVkLeft && range < 3) s.dutyRange = range + 1;
+    if (key == kVkRight && range > 0) s.dutyRange = range - 1;
+    flags[kRepaintPowerRow] = 1;
+    flags[kRepaintHelpRows] = 1;
+    app.services.host.Invalidate();
+  }
+}
+
+}  // namespace
+
+App::App(SharedState& sharedState, const AppServices& appServices, std::vector<std::string> words)
+    : state(sharedState),
+      services(appServices),
+      optionWords(std::move(words)),
+      generator(sharedState, appServices.clock, appServices.port, &appServices.threads),
+      light{sharedState, appServices.port, &appServices.threads} {}
+
+void App::OnWaveBlockDone(WaveHeader* header) {
+  const WindowMessage message{WindowEvent::kWaveDone, 0, header};
+  MainWindowProc(*this, message);
+  services.host.DefaultProcessing(message);
+}
+
+void App::OnWaveClosed() {
+  const WindowMessage message{WindowEvent::kWaveClose};
+  MainWindowProc(*this, message);
+  services.host.DefaultProcessing(message);
+}
+
+intptr_t MainWindowProc(App& app, const WindowMessage& message) {
+  SharedState& s = app.state;
+  switch (message.event) {
+    case WindowEvent::kCreate:
+      return Startup(app) ? 0 : -1;
+    case WindowEvent::kDestroy:
+      app.services.host.PostQuit(0);
+      break;
+    case WindowEvent::kSetFocus:
+    case WindowEvent::kKillFocus:
+    case WindowEvent::kMouseMove:
+    case WindowEvent::kLButtonDown:
+    case WindowEvent::kRButtonDown:
+      // Not a repaint by itself: the whole bitmap goes with the next paint.
+      s.repaintFlags[kRepaintCopyAll] = 1;
+      break;
+    case WindowEvent::kPaint:
+      PaintWindow(s, app.drawing, app.services.canvas, app.services.clock, &app.services.host);
+      break;
+    case WindowEvent::kClose:
+    case WindowEvent::kWaveClose:
+      ClosePath(app);
+      break;
+    case WindowEvent::kKeyDown:
+    case WindowEvent::kSysKeyDown:
+      OnKey(app, message.key);
+      break;
+    case WindowEvent::kTimer:
+      Tick(app);
+      break;
+    case WindowEvent::kWaveDone:
+      if (OnBlockDone(app.ring, s, message.header)) app.services.host.Invalidate();
+      break;
+  }
+  return 0;
+}
+
+int RunVelmora(App& app) {
+  char title[32];
+  std::snprintf(title, sizeof title, kWindowTitleFormat, kWindowTitleNumber);
+  const bool created = app.services.host.CreateMainWindow(
+      title, chartLayout.windowWidth, chartLayout.windowHeight,
+      [&app](const WindowMessage& message) { return MainWindowProc(app, message); });
+  if (!created) return app.exitCode;
+  app.services.host.Show();
+  return app.services.host.RunMessageLoop();
+}
+
+}  // namespace velmora

@@ -1,0 +1,70 @@
+// The main window's logic, apart from any platform: start-up inside window
+// creation, the display tick, the keys and the close path. The platform's
+// window host calls MainWindowProc for every message, on the window thread.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "app/shared_state.h"
+#include "display/painter.h"
+#include "generator/generator.h"
+#include "output/audio_ring.h"
+#include "output/light_output.h"
+#include "output/port_access.h"
+#include "platform/canvas.h"
+#include "platform/clock.h"
+#include "platform/port.h"
+#include "platform/threads.h"
+#include "platform/wave_device.h"
+#include "platform/window_host.h"
+
+namespace velmora {
+
+inline constexpr const char* kWindowTitleFormat = "VelmoraSystem %d";
+inline constexpr int kWindowTitleNumber = 132;
+inline constexpr uint32_t kTickTimerId = 0x7FFF;
+inline constexpr size_t kWorkerStackBytes = 4096;
+inline constexpr int32_t kCreationPauseMs = 2000;
+
+struct AppServices {
+  Clock& clock;
+  Threads& threads;
+  WaveDevice& waveDevice;
+  Port& port;
+  WindowHost& host;
+  Canvas& canvas;
+  PortAccess& portAccess;
+};
+
+// The program's one set of records: the shared state, the services, the ring,
+// the generator and the drawing objects. Made once by the entry point.
+struct App final : WaveNoticeTarget {
+  App(SharedState& sharedState, const AppServices& appServices, std::vector<std::string> words);
+
+  SharedState& state;
+  AppServices services;
+  std::vector<std::string> optionWords;
+  AudioRing ring;
+  Generator generator;
+  LightThreadContext light;
+  DrawingObjects drawing;
+  int exitCode = 1;  // what the process ends with if creation stops short
+  bool audioOpened = false;
+
+  // The device's notices, on the window thread: passed on as messages.
+  void OnWaveBlockDone(WaveHeader* header) override;
+  void OnWaveClosed() override;
+};
+
+// Handles one message; every message then gets the host's default processing.
+// Returns -1 from kCreate when creation must stop (exitCode says how the
+// process ends), else 0.
+intptr_t MainWindowProc(App& app, const WindowMessage& message);
+
+// The entry point's steps: the window (start-up runs inside its creation),
+// shown, then the message loop; returns the process's exit code.
+int RunVelmora(App& app);
+
+}  // namespace velmora

@@ -1,0 +1,38 @@
+// velmora: the entry point on Linux, wiring the real services: the SDL2 window
+// and sound, the software canvas with a TrueType font, POSIX threads, the
+// machine's clock and the parallel port.
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+#include <vector>
+
+#include "app/main_window.h"
+#include "display/raster_canvas.h"
+#include "platform/linux/linux_port.h"
+#include "platform/sdl/posix_threads.h"
+#include "platform/sdl/sdl_wave_device.h"
+#include "platform/sdl/sdl_window_host.h"
+#include "platform/sdl/ttf_text.h"
+#include "velmora_version.h"
+
+int main(int argc, char** argv) {
+  using namespace velmora;
+  // The records live for the whole process: the worker threads are never
+  // told to stop and end with it.
+  static SharedState state;
+  static TtfText text;
+  static RasterCanvas canvas(chartLayout.windowWidth, chartLayout.windowHeight,
+                             text.Ready() ? &text : nullptr);
+  static SdlWindowHost host(canvas);
+  static SdlWaveDevice waveDevice;
+  static PosixThreads threads;
+  static LinuxPort port(state);
+  static App app(state,
+                 AppServices{SystemClock(), threads, waveDevice, port, host, canvas, port},
+                 std::vector<std::string>(argv + 1, argv + argc));
+  const int code = RunVelmora(app);
+  // End at once, workers included, without running static destructors under
+  // their feet: the process's end is what stops them.
+  std::fflush(nullptr);
+  std::_Exit(code);
+}

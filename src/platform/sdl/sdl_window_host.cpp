@@ -1,0 +1,212 @@
+#include "platform/sdl/sdl_window_host.h"
+
+#include <cstdio>
+
+namespace velmora {
+namespace {
+
+// User event codes of the host's own event type.
+enum HostEvent : Sint32 { kPaintEvent = 1, kTimerEvent = 2 };
+
+Uint32 HostEventType() {
+  static const Uint32 type = SDL_RegisterEvents(1);
+  return type;
+}
+
+Uint32 TimerCallback(Uint32 interval, void* param) {
+  SDL_Event event{};
+  event.type = HostEventType();
+  event.user.code = kTimerEvent;
+  event.user.data1 = param;
+  SDL_PushEvent(&event);
+  return interval;
+}
+
+}  // namespace
+
+uint32_t VirtualKeyFor(SDL_Keycode key) {
+  switch (key) {
+    case SDLK_RETURN:
+    case SDLK_KP_ENTER: return kVkReturn;
+    case SDLK_ESCAPE: return kVkEscape;
+    case SDLK_SPACE: return kVkSpace;
+    case SDLK_LEFT: return kVkLeft;
+    case SDLK_UP: return kVkUp;
+    case SDLK_RIGHT: return kVkRight;
+    case SDLK_DOWN: return kVkDown;
+    default: break;
+  }
+  if (key >= SDLK_a && key <= SDLK_z) return static_cast<uint32_t>('A' + (key - SDLK_a));
+  if (key >= SDLK_0 && key <= SDLK_9) return static_cast<uint32_t>(key);
+  if (key >= SDLK_F1 && key <= SDLK_F12) return static_cast<uint32_t>(112 + (key - SDLK_F1));
+  return 0;
+}
+
+Uint32 SdlWindowHost::WaveEventType() {
+  static const Uint32 type = SDL_RegisterEvents(1);
+  return type;
+}
+
+SdlWindowHost::SdlWindowHost(RasterCanvas& canvas) : canvas_(canvas) {}
+
+SdlWindowHost::~SdlWindowHost() {
+  if (timer_ != 0) SDL_RemoveTimer(timer_);
+  if (window_) SDL_DestroyWindow(window_);
+}
+
+bool SdlWindowHost::CreateMainWindow(const std::string& title, int width, int height,
+                                     Handler handler) {
+  if (SDL_InitSubSystem(SDL_INIT_VIDEO | SDL_INIT_TIMER | SDL_INIT_EVENTS) != 0) {
+    std::fprintf(stderr,
+                 "velmora: cannot open a window (%s); velmora-render writes a night to a file "
+                 "without a display\n",
+                 SDL_GetError());
+    return false;
+  }
+  videoReady_ = true;
+  SDL_SetHint(SDL_HINT_WINDOW_NO_ACTIVATION_WHEN_SHOWN, "1");
+  window_ = SDL_CreateWindow(title.c_str(), 0, 0, width, height, SDL_WINDOW_HIDDEN);
+  if (!window_) {
+    std::fprintf(stderr,
+                 "velmora: cannot create the window (%s); velmora-render writes a night to a "
+                 "file without a display\n",
+                 SDL_GetError());
+    return false;
+  }
+  handler_ = std::move(handler);
+  // Start-up runs inside creation, as the creation message does.
+  if (handler_({WindowEvent::kCreate}) == -1) {
+    SDL_DestroyWindow(window_);
+    window_ = nullptr;
+    return false;
+  }
+  return true;
+}
+
+void SdlWindowHost::Show() {
+  SDL_ShowWindow(window_);
+  Dispatch({WindowEvent::kPaint});
+}
+
+void SdlWindowHost::Dispatch(const WindowMessage& message) {
+  if (!handler_) return;
+  handler_(message);
+  DefaultProcessing(message);
+  if (message.event == WindowEvent::kPaint) Present();
+}
+
+void SdlWindowHost::Present() {
+  if (!window_) return;
+  SDL_Surface* surface = SDL_GetWindowSurface(window_);
+  if (!surface) return;
+  const Raster& pixels = canvas_.Window();
+  SDL_ConvertPixels(pixels.Width(), pixels.Height(), SDL_PIXELFORMAT_RGB888, pixels.Pixels().data(),
+                    pixels.Width() * 4, surface->format->format, surface->pixels, surface->pitch);
+  SDL_UpdateWindowSurface(window_);
+}
+
+void SdlWindowHost::Invalidate() {
+  if (paintPending_) return;
+  paintPending_ = true;
+  SDL_Event event{};
+  event.type = HostEventType();
+  event.user.code = kPaintEvent;
+  SDL_PushEvent(&event);
+}
+
+void SdlWindowHost::StartTimer(uint32_t id, int periodMs) {
+  StopTimer(id);
+  timerId_ = id;
+  timer_ = SDL_AddTimer(static_cast<Uint32>(periodMs), &TimerCallback, nullptr);
+}
+
+void SdlWindowHost::StopTimer(uint32_t) {
+  if (timer_ != 0) SDL_RemoveTimer(timer_);
+  timer_ = 0;
+}
+
+void SdlWindowHost::ShowMessageBox(const std::string& caption, const std::string& text,
+                                   BoxIcon icon) {
+  Uint32 flags = SDL_MESSAGEBOX_INFORMATION;
+  if (icon == BoxIcon::kWarning) flags = SDL_MESSAGEBOX_WARNING;
+  if (icon == BoxIcon::kError) flags = SDL_MESSAGEBOX_ERROR;
+  // The text goes to stderr too, for a desktop where no box can show.
+  std::fprintf(stderr, "velmora: %s: %s\n", caption.c_str(), text.c_str());
+  SDL_ShowSimpleMessageBox(flags, caption.c_str(), text.c_str(),
+                           icon == BoxIcon::kWarning ? window_ : nullptr);
+}
+
+void SdlWindowHost::PostQuit(int code) {
+  if (!quit_) quitCode_ = code;
+  quit_ = true;
+}
+
+void SdlWindowHost::DefaultProcessing(const WindowMessage& message) {
+  // A close request destroys the window, which brings kDestroy.
+  if (message.event == WindowEvent::kClose && window_) {
+    SDL_DestroyWindow(window_);
+    window_ = nullptr;
+    if (handler_) handler_({WindowEvent::kDestroy});
+  }
+}
+
+void SdlWindowHost::HandleEvent(const SDL_Event& event) {
+  switch (event.type) {
+    case SDL_QUIT:
+      if (window_) Dispatch({WindowEvent::kClose});
+      break;
+    case SDL_WINDOWEVENT:
+      switch (event.window.event) {
+        case SDL_WINDOWEVENT_CLOSE: Dispatch({WindowEvent::kClose}); break;
+        case SDL_WINDOWEVENT_EXPOSED: Dispatch({WindowEvent::kPaint}); break;
+        case SDL_WINDOWEVENT_FOCUS_GAINED: Dispatch({WindowEvent::kSetFocus}); break;
+        case SDL_WINDOWEVENT_FOCUS_LOST: Dispatch({WindowEvent::kKillFocus}); break;
+        default: break;
+      }
+      break;
+    case SDL_KEYDOWN: {
+      const uint32_t key = VirtualKeyFor(event.key.keysym.sym);
+      const bool alt = (event.key.keysym.mod & KMOD_ALT) != 0;
+      // Alt+F4 closes the window, as the platform's default handling does.
+      if (alt && event.key.keysym.sym == SDLK_F4) {
+        Dispatch({WindowEvent::kSysKeyDown, 115});
+        Dispatch({WindowEvent::kClose});
+        break;
+      }
+      if (key != 0) Dispatch({alt ? WindowEvent::kSysKeyDown : WindowEvent::kKeyDown, key});
+      break;
+    }
+    case SDL_MOUSEMOTION: Dispatch({WindowEvent::kMouseMove}); break;
+    case SDL_MOUSEBUTTONDOWN:
+      if (event.button.button == SDL_BUTTON_LEFT) Dispatch({WindowEvent::kLButtonDown});
+      if (event.button.button == SDL_BUTTON_RIGHT) Dispatch({WindowEvent::kRButtonDown});
+      break;
+    default:
+      if (event.type == HostEventType()) {
+        if (event.user.code == kPaintEvent) {
+          paintPending_ = false;
+          if (window_) Dispatch({WindowEvent::kPaint});
+        } else if (event.user.code == kTimerEvent && timer_ != 0) {
+          Dispatch({WindowEvent::kTimer, timerId_});
+        }
+      } else if (event.type == WaveEventType()) {
+        auto* target = static_cast<WaveNoticeTarget*>(event.user.data2);
+        if (event.user.code == 0) {
+          target->OnWaveBlockDone(static_cast<WaveHeader*>(event.user.data1));
+        } else {
+          target->OnWaveClosed();
+        }
+      }
+      break;
+  }
+}
+
+int SdlWindowHost::RunMessageLoop() {
+  SDL_Event event;
+  while (!quit_ && SDL_WaitEvent(&event)) {
+    HandleEvent(event);
+  }
+  return quitCode_;
+}
+
+}  // namespace velmora

@@ -1,0 +1,58 @@
+// SDL2 window host: implements WindowHost with an SDL2 window whose pixels are
+// the software canvas's window raster. Links SDL2.
+//
+// Messages: creation runs inside CreateMainWindow on a hidden window; keys
+// arrive as virtual-key codes (kSysKeyDown with Alt held, repeats included);
+// the one-second timer, invalidations and the wave device's notices arrive as
+// SDL user events on the window thread.
+#pragma once
+
+#include <SDL.h>
+
+#include <string>
+
+#include "display/raster_canvas.h"
+#include "platform/wave_device.h"
+#include "platform/window_host.h"
+
+namespace velmora {
+
+class SdlWindowHost final : public WindowHost {
+ public:
+  explicit SdlWindowHost(RasterCanvas& canvas);
+  ~SdlWindowHost() override;
+
+  bool CreateMainWindow(const std::string& title, int width, int height, Handler handler) override;
+  void Show() override;
+  int RunMessageLoop() override;
+  void Invalidate() override;
+  void StartTimer(uint32_t id, int periodMs) override;
+  void StopTimer(uint32_t id) override;
+  void ShowMessageBox(const std::string& caption, const std::string& text, BoxIcon icon) override;
+  void PostQuit(int code) override;
+  void DefaultProcessing(const WindowMessage& message) override;
+
+  // The user event the wave device posts its notices with: code 0 a finished
+  // block (data1 the header, data2 the target), 1 the close (data2 the target).
+  static Uint32 WaveEventType();
+
+ private:
+  void Dispatch(const WindowMessage& message);
+  void Present();
+  void HandleEvent(const SDL_Event& event);
+
+  RasterCanvas& canvas_;
+  SDL_Window* window_ = nullptr;
+  Handler handler_;
+  bool videoReady_ = false;
+  bool quit_ = false;
+  int quitCode_ = 0;
+  bool paintPending_ = false;
+  SDL_TimerID timer_ = 0;
+  uint32_t timerId_ = 0;
+};
+
+// The virtual-key code of an SDL key, or 0 for a key the program ignores.
+uint32_t VirtualKeyFor(SDL_Keycode key);
+
+}  // namespace velmora
