@@ -3,7 +3,7 @@
 # build under AddressSanitizer and UndefinedBehaviorSanitizer.
 set -euo pipefail
 cd "$(dirname "$0")/.."
-scripts/setup.sh
+scripts/setup.sh --tests
 for preset in default debug; do
   cmake --preset "$preset" >/dev/null
   cmake --build --preset "$preset"

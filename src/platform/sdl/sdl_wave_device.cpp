@@ -3,6 +3,7 @@
 #include <cstdio>
 #include <cstring>
 
+#include "platform/sdl/quiet_stderr.h"
 #include "platform/sdl/sdl_window_host.h"
 
 namespace velmora {
@@ -13,7 +14,12 @@ SdlWaveDevice::~SdlWaveDevice() {
 
 bool SdlWaveDevice::Open(const WaveFormat& format, WaveNoticeTarget& target) {
   target_ = &target;
-  if (SDL_InitSubSystem(SDL_INIT_AUDIO) != 0) {
+  int initialised;
+  {
+    QuietStderr quiet;
+    initialised = SDL_InitSubSystem(SDL_INIT_AUDIO);
+  }
+  if (initialised != 0) {
     std::fprintf(stderr,
                  "velmora: no sound (%s); the window runs silent. velmora-render writes a night "
                  "to a file without a sound device\n",
@@ -28,7 +34,10 @@ bool SdlWaveDevice::Open(const WaveFormat& format, WaveNoticeTarget& target) {
   want.callback = &SdlWaveDevice::Callback;
   want.userdata = this;
   // No changes allowed: SDL converts to whatever the hardware takes.
-  device_ = SDL_OpenAudioDevice(nullptr, 0, &want, nullptr, 0);
+  {
+    QuietStderr quiet;
+    device_ = SDL_OpenAudioDevice(nullptr, 0, &want, nullptr, 0);
+  }
   if (device_ == 0) {
     std::fprintf(stderr,
                  "velmora: no sound device (%s); the window runs silent. velmora-render writes "

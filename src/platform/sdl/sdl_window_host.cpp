@@ -1,6 +1,9 @@
 #include "platform/sdl/sdl_window_host.h"
 
 #include <cstdio>
+#include <cstring>
+
+#include "platform/sdl/quiet_stderr.h"
 
 namespace velmora {
 namespace {
@@ -56,7 +59,15 @@ SdlWindowHost::~SdlWindowHost() {
 
 bool SdlWindowHost::CreateMainWindow(const std::string& title, int width, int height,
                                      Handler handler) {
-  if (SDL_InitSubSystem(SDL_INIT_VIDEO | SDL_INIT_TIMER | SDL_INIT_EVENTS) != 0) {
+  // The window's pixels are copied straight to its X11 (or Wayland) surface;
+  // no OpenGL renderer (and its memory and threads) is wanted for that.
+  SDL_SetHint(SDL_HINT_FRAMEBUFFER_ACCELERATION, "0");
+  int initialised;
+  {
+    QuietStderr quiet;
+    initialised = SDL_InitSubSystem(SDL_INIT_VIDEO | SDL_INIT_TIMER | SDL_INIT_EVENTS);
+  }
+  if (initialised != 0) {
     std::fprintf(stderr,
                  "velmora: cannot open a window (%s); velmora-render writes a night to a file "
                  "without a display\n",
@@ -64,6 +75,17 @@ bool SdlWindowHost::CreateMainWindow(const std::string& title, int width, int he
     return false;
   }
   videoReady_ = true;
+  // Without a display SDL falls back to its invisible drivers; unless asked
+  // for by name, that is no window for a user.
+  const char* driver = SDL_GetCurrentVideoDriver();
+  const char* asked = SDL_getenv("SDL_VIDEODRIVER");
+  if (driver && (std::strcmp(driver, "offscreen") == 0 || std::strcmp(driver, "dummy") == 0) &&
+      !(asked && *asked)) {
+    std::fprintf(stderr,
+                 "velmora: cannot open a window: no display (DISPLAY is not set); velmora-render "
+                 "writes a night to a file without a display\n");
+    return false;
+  }
   SDL_SetHint(SDL_HINT_WINDOW_NO_ACTIVATION_WHEN_SHOWN, "1");
   window_ = SDL_CreateWindow(title.c_str(), 0, 0, width, height, SDL_WINDOW_HIDDEN);
   if (!window_) {

@@ -1,0 +1,86 @@
+#!/usr/bin/env bash
+# End to end on a virtual display: velmora starts with SDL's disk audio driver
+# writing what it plays to a file; the window's size and some pixels are
+# checked; Enter starts the night, and the audio must carry the programme's
+# first pulses exactly as velmora-render writes them; Escape ends the program
+# with status 0 at once. Without a display velmora says so and exits with 1.
+set -u
+velmora=$1
+render=$2
+for tool in Xvfb xdotool convert python3; do
+  command -v "$tool" >/dev/null || { echo "SKIP: $tool is not installed"; exit 77; }
+done
+fail=0
+check() {  # check NAME COMMAND...
+  local name=$1; shift
+  if "$@"; then echo "ok: $name"; else echo "FAIL: $name"; fail=1; fi
+}
+work=$(mktemp -d)
+xvfb_pid=""
+velmora_pid=""
+cleanup() {
+  [ -n "$velmora_pid" ] && kill "$velmora_pid" 2>/dev/null
+  [ -n "$xvfb_pid" ] && kill "$xvfb_pid" 2>/dev/null
+  rm -rf "$work"
+}
+trap cleanup EXIT
+
+# No display: one line on stderr, exit status 1, no hang.
+err=$(env -u DISPLAY -u WAYLAND_DISPLAY SDL_VIDEODRIVER= timeout 10 "$velmora" 2>&1 >/dev/null); status=$?
+check "no display: status 1" test "$status" -eq 1
+check "no display: one line naming velmora-render" \
+  bash -c '[ "$(wc -l <<<"$1")" -eq 1 ] && grep -q "velmora-render" <<<"$1"' _ "$err"
+
+# A virtual display of its own.
+Xvfb -displayfd 3 -screen 0 640x480x24 -nolisten tcp 3>"$work/display" 2>/dev/null &
+xvfb_pid=$!
+for _ in $(seq 50); do [ -s "$work/display" ] && break; sleep 0.1; done
+export DISPLAY=":$(cat "$work/display")"
+
+words=(m1 r2 +0)
+SDL_AUDIODRIVER=disk SDL_DISKAUDIOFILE="$work/played.raw" "$velmora" "${words[@]}" 2>"$work/stderr" &
+velmora_pid=$!
+wid=""
+for _ in $(seq 100); do
+  wid=$(xdotool search --onlyvisible --name '^VelmoraSystem 132$' 2>/dev/null | head -1)
+  [ -n "$wid" ] && break
+  sleep 0.1
+done
+check "window appears" test -n "$wid"
+[ -n "$wid" ] || exit 1
+sleep 1
+check "window is 288x272" bash -c \
+  'xdotool getwindowgeometry "$1" | grep -q "Geometry: 288x272"' _ "$wid"
+import -window "$wid" "$work/shot.png" 2>/dev/null
+pixel() { convert "$work/shot.png" -format "%[fx:int(255*p{$1,$2}.r)],%[fx:int(255*p{$1,$2}.g)],%[fx:int(255*p{$1,$2}.b)]" info:; }
+check "background" test "$(pixel 2 2)" = "254,254,254"
+check "status box fill" test "$(pixel 270 30)" = "66,66,66"
+check "chart outline" test "$(pixel 8 150)" = "2,2,2"
+check "help area" test "$(pixel 280 260)" = "254,254,254"
+
+xdotool windowfocus --sync "$wid" 2>/dev/null
+xdotool key Return
+sleep 12
+xdotool key Escape
+start=$(date +%s.%N)
+wait "$velmora_pid"; status=$?
+velmora_pid=""
+elapsed=$(python3 -c "import sys; print(float(sys.argv[2]) - float(sys.argv[1]))" "$start" "$(date +%s.%N)")
+check "Escape: status 0" test "$status" -eq 0
+check "Escape: ends within a second ($elapsed s)" python3 -c "import sys; sys.exit(float(sys.argv[1]) >= 1.0)" "$elapsed"
+
+# The programme's first twenty pulses, as velmora-render writes them, must be
+# in what the device played.
+"$render" --quiet --format raw --out - -- "${words[@]}" 2>/dev/null | head -c 400000 >"$work/render.raw"
+check "played audio carries the programme's first pulses" python3 - "$work/render.raw" "$work/played.raw" <<'PY'
+import sys
+render = open(sys.argv[1], "rb").read()
+played = open(sys.argv[2], "rb").read()
+first = next(i for i, b in enumerate(render) if b != 128)
+pattern = render[first - 1:first - 1 + 20 * 1776]
+at = played.find(pattern)
+print(f"  first pulse at sample {first} of the render; found in the played audio at {at}"
+      f" of {len(played)}")
+sys.exit(0 if at >= 0 else 1)
+PY
+exit $fail
