@@ -86,7 +86,7 @@ bool LinuxPort::TryDirect(uint16_t base) {
 int LinuxPort::SetUpPortAccess() {
   base_ = state_.lptDataPort;
   attempts_.clear();
-  if (TryParportDevices(base_) || TryDirect(base_)) return kPortAccessNotNt;
+  if (TryParportDevices(base_) || (tryDirect_ && TryDirect(base_))) return kPortAccessNotNt;
   return kPortAccessFailed;
 }
 

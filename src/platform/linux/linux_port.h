@@ -19,10 +19,15 @@ namespace velmora {
 
 class LinuxPort final : public Port, public PortAccess {
  public:
-  // The port is the state's lptDataPort when set-up runs, after the option words.
+  // The port is the state's lptDataPort when set-up runs, after the option
+  // words. Tests point the device and /proc folders elsewhere and leave out
+  // direct output, which depends on the machine's privileges.
   explicit LinuxPort(const SharedState& state, std::string devRoot = "/dev",
-                     std::string procRoot = "/proc/sys/dev/parport")
-      : state_(state), devRoot_(std::move(devRoot)), procRoot_(std::move(procRoot)) {}
+                     std::string procRoot = "/proc/sys/dev/parport", bool tryDirect = true)
+      : state_(state),
+        devRoot_(std::move(devRoot)),
+        procRoot_(std::move(procRoot)),
+        tryDirect_(tryDirect) {}
   ~LinuxPort() override;
 
   int SetUpPortAccess() override;
@@ -40,6 +45,7 @@ class LinuxPort final : public Port, public PortAccess {
   const SharedState& state_;
   std::string devRoot_;
   std::string procRoot_;
+  bool tryDirect_;
   Route route_ = Route::kNone;
   int fd_ = -1;
   uint16_t base_ = 0;
