@@ -69,6 +69,19 @@ elapsed=$(python3 -c "import sys; print(float(sys.argv[2]) - float(sys.argv[1]))
 check "Escape: status 0" test "$status" -eq 0
 check "Escape: ends within a second ($elapsed s)" python3 -c "import sys; sys.exit(float(sys.argv[1]) >= 1.0)" "$elapsed"
 
+# Light mode where no route to the port exists (no /dev/parport*, no
+# privilege for direct output): the message on stderr, and status 0.
+"$velmora" '!' 0278 2>"$work/light.err" &
+light_pid=$!
+for _ in $(seq 50); do kill -0 "$light_pid" 2>/dev/null || break; sleep 0.1; done
+if kill -0 "$light_pid" 2>/dev/null; then  # a box is showing: close it
+  box=$(xdotool search --onlyvisible --name '^ERROR$' 2>/dev/null | head -1)
+  [ -n "$box" ] && xdotool windowfocus --sync "$box" key Return
+fi
+wait "$light_pid"; status=$?
+check "light mode without a port: status 0" test "$status" -eq 0
+check "light mode without a port: says which port" grep -q "Can't use LPT port 0278" "$work/light.err"
+
 # The programme's first twenty pulses, as velmora-render writes them, must be
 # in what the device played.
 "$render" --quiet --format raw --out - -- "${words[@]}" 2>/dev/null | head -c 400000 >"$work/render.raw"

@@ -152,8 +152,12 @@ void SdlWindowHost::ShowMessageBox(const std::string& caption, const std::string
   Uint32 flags = SDL_MESSAGEBOX_INFORMATION;
   if (icon == BoxIcon::kWarning) flags = SDL_MESSAGEBOX_WARNING;
   if (icon == BoxIcon::kError) flags = SDL_MESSAGEBOX_ERROR;
-  // The text goes to stderr too, for a desktop where no box can show.
-  std::fprintf(stderr, "velmora: %s: %s\n", caption.c_str(), text.c_str());
+  // The text goes to stderr too, on one line, for a desktop where no box can show.
+  std::string line = text;
+  for (char& c : line) {
+    if (c == '\n') c = ' ';
+  }
+  std::fprintf(stderr, "velmora: %s: %s\n", caption.c_str(), line.c_str());
   SDL_ShowSimpleMessageBox(flags, caption.c_str(), text.c_str(),
                            icon == BoxIcon::kWarning ? window_ : nullptr);
 }
