@@ -1,5 +1,7 @@
 #include "generator/writers.h"
 
+#include <algorithm>
+#include <array>
 #include <limits>
 
 namespace velmora {
@@ -90,15 +92,34 @@ void WriteTone(Generator& g, int64_t position, int32_t count, int32_t amplitude,
   int32_t stride = g.halfPeriod >> kToneTableShift;
   if (stride < 1) stride = 1;
   const int32_t sign = form == ToneForm::kDifference ? -1 : 1;
+  // The offset steps whenever the running count is a multiple of the stride.
+  // The count's remainder is carried rather than divided out per sample, and
+  // taken afresh when the 32-bit count wraps.
+  auto remainder = [stride](int32_t samples) {
+    const int32_t r = samples % stride;
+    return r < 0 ? r + stride : r;
+  };
+  int32_t phase = remainder(g.toneSampleCount);
   int64_t offset = RingOffset(ring, position);
-  for (int32_t j = 0; j < count; ++j) {
-    const int32_t a = j & mask;
-    const int32_t b = (j + g.toneOffset) & mask;
-    ring.StoreSample(offset, static_cast<uint8_t>(128 + sign * table[a] + table[b]));
-    if (++offset == ring.ringBytes) offset = 0;
-    // The running count wraps like the 32-bit counter it is.
-    g.toneSampleCount = static_cast<int32_t>(static_cast<uint32_t>(g.toneSampleCount) + 1u);
-    if (g.toneSampleCount % stride == 0) ++g.toneOffset;
+  // Samples are made a chunk at a time and stored a word at a time.
+  std::array<uint8_t, 512> chunk;
+  for (int32_t j = 0; j < count;) {
+    const int64_t room = ring.ringBytes - offset;
+    const auto part = static_cast<int32_t>(
+        std::min<int64_t>({count - j, room, static_cast<int64_t>(chunk.size())}));
+    for (int32_t k = 0; k < part; ++k, ++j) {
+      const int32_t a = j & mask;
+      const int32_t b = (j + g.toneOffset) & mask;
+      chunk[k] = static_cast<uint8_t>(128 + sign * table[a] + table[b]);
+      g.toneSampleCount = static_cast<int32_t>(static_cast<uint32_t>(g.toneSampleCount) + 1u);
+      phase = g.toneSampleCount == std::numeric_limits<int32_t>::min()
+                  ? remainder(g.toneSampleCount)
+                  : (phase + 1 == stride ? 0 : phase + 1);
+      if (phase == 0) ++g.toneOffset;
+    }
+    ring.Store(offset, chunk.data(), part);
+    offset += part;
+    if (offset == ring.ringBytes) offset = 0;
   }
 }
 

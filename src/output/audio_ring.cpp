@@ -32,6 +32,18 @@ void RingStorage::Fill(int64_t start, int64_t count, uint8_t value) {
   for (; i < end; ++i) StoreSample(i, value);
 }
 
+void RingStorage::Store(int64_t start, const uint8_t* samples, int64_t count) {
+  int64_t i = start;
+  const int64_t end = start + count;
+  for (; i < end && (i & 7) != 0; ++i) StoreSample(i, *samples++);
+  for (; i + 8 <= end; i += 8, samples += 8) {
+    uint64_t word = 0;
+    for (int k = 7; k >= 0; --k) word = (word << 8) | samples[k];
+    words[i >> 3].store(word, std::memory_order_relaxed);
+  }
+  for (; i < end; ++i) StoreSample(i, *samples++);
+}
+
 bool OpenAudioRing(AudioRing& ring, SharedState& state, WaveDevice& device,
                    WaveNoticeTarget& target) {
   WaveFormat& f = ring.waveFormat;

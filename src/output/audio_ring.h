@@ -34,6 +34,8 @@ struct RingStorage {
   void StoreSample(int64_t offset, uint8_t value);
   // Sets bytes [start, start + count) to `value`; the range lies inside the ring.
   void Fill(int64_t start, int64_t count, uint8_t value);
+  // Copies `count` samples to bytes [start, start + count), inside the ring.
+  void Store(int64_t start, const uint8_t* samples, int64_t count);
 };
 
 struct AudioRing {
