@@ -3,10 +3,10 @@
 # not root. Safe to run again.
 set -euo pipefail
 packages=(cmake ninja-build g++ pkg-config libgtest-dev libgmock-dev libbenchmark-dev
-          libsndfile1-dev libsdl2-dev libsdl2-ttf-dev fonts-dejavu-core zlib1g-dev python3)
+          libsndfile1-dev libsdl2-dev libsdl2-ttf-dev libx11-dev fonts-dejavu-core zlib1g-dev python3)
 # The end-to-end tests drive the window on a virtual display.
 if [ "${1:-}" = "--tests" ]; then
-  packages+=(xvfb xdotool imagemagick)
+  packages+=(xvfb xdotool imagemagick clang libclang-rt-14-dev)
 fi
 missing=()
 for p in "${packages[@]}"; do

@@ -69,6 +69,22 @@ elapsed=$(python3 -c "import sys; print(float(sys.argv[2]) - float(sys.argv[1]))
 check "Escape: status 0" test "$status" -eq 0
 check "Escape: ends within a second ($elapsed s)" python3 -c "import sys; sys.exit(float(sys.argv[1]) >= 1.0)" "$elapsed"
 
+# No sound device: said once on stderr, the window still comes and Escape
+# still ends the program with status 0.
+SDL_AUDIODRIVER=none "$velmora" m1 2>"$work/silent.err" &
+silent_pid=$!
+silent_wid=""
+for _ in $(seq 100); do
+  silent_wid=$(xdotool search --onlyvisible --name '^VelmoraSystem 132$' 2>/dev/null | head -1)
+  [ -n "$silent_wid" ] && break
+  sleep 0.1
+done
+check "no sound device: the window comes" test -n "$silent_wid"
+[ -n "$silent_wid" ] && xdotool windowfocus --sync "$silent_wid" key Escape
+wait "$silent_pid"; status=$?
+check "no sound device: status 0" test "$status" -eq 0
+check "no sound device: said once" test "$(grep -c 'velmora: no sound' "$work/silent.err")" -eq 1
+
 # Light mode where no route to the port exists (no /dev/parport*, no
 # privilege for direct output): the message on stderr, and status 0.
 "$velmora" '!' 0278 2>"$work/light.err" &
@@ -81,6 +97,24 @@ fi
 wait "$light_pid"; status=$?
 check "light mode without a port: status 0" test "$status" -eq 0
 check "light mode without a port: says which port" grep -q "Can't use LPT port 0278" "$work/light.err"
+
+# A display that goes away: velmora says so and ends with status 1.
+Xvfb -displayfd 4 -screen 0 320x240x24 -nolisten tcp 4>"$work/display2" 2>/dev/null &
+xvfb2_pid=$!
+for _ in $(seq 50); do [ -s "$work/display2" ] && break; sleep 0.1; done
+DISPLAY=":$(cat "$work/display2")" SDL_AUDIODRIVER=none "$velmora" m1 2>"$work/gone.err" &
+gone_pid=$!
+for _ in $(seq 100); do
+  DISPLAY=":$(cat "$work/display2")" xdotool search --onlyvisible --name '^VelmoraSystem 132$' \
+    >/dev/null 2>&1 && break
+  sleep 0.1
+done
+kill "$xvfb2_pid"
+for _ in $(seq 30); do kill -0 "$gone_pid" 2>/dev/null || break; sleep 0.1; done
+if kill -0 "$gone_pid" 2>/dev/null; then kill -9 "$gone_pid"; fi
+wait "$gone_pid"; status=$?
+check "display gone: status 1" test "$status" -eq 1
+check "display gone: said so" grep -q "the display went away" "$work/gone.err"
 
 # The programme's first twenty pulses, as velmora-render writes them, must be
 # in what the device played.

@@ -56,4 +56,16 @@ check "full disk status" test $status -eq 1
 check "full disk message" grep -q "cannot write 'full/n.wav'" <<<"$err"
 check "full disk leaves nothing" test -z "$(ls -A full)"
 
+# A directory that vanishes while the night is written: status 1, a message,
+# and nothing left behind.
+mkdir gone
+"$render" --quiet "${at[@]}" --format raw --out gone/n.raw -- m1 2>"$work/gone.err" &
+render_pid=$!
+for _ in $(seq 100); do ls gone/.n.raw.partial-* >/dev/null 2>&1 && break; sleep 0.01; done
+rm -rf gone
+wait "$render_pid"; status=$?
+check "vanished directory status" test $status -eq 1
+check "vanished directory message" grep -q "cannot rename to 'gone/n.raw'" "$work/gone.err"
+check "vanished directory leaves nothing" test ! -e gone
+
 exit $fail

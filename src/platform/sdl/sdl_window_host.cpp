@@ -1,6 +1,9 @@
 #include "platform/sdl/sdl_window_host.h"
 
+#include <X11/Xlib.h>
+
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 
 #include "platform/sdl/quiet_stderr.h"
@@ -14,6 +17,14 @@ enum HostEvent : Sint32 { kPaintEvent = 1, kTimerEvent = 2 };
 Uint32 HostEventType() {
   static const Uint32 type = SDL_RegisterEvents(1);
   return type;
+}
+
+// The X server closed the connection: nothing can be shown any more. The
+// process ends at once, its worker threads with it, as at any other end.
+int OnDisplayLost(Display*) {
+  std::fputs("velmora: the display went away; ending\n", stderr);
+  std::fflush(nullptr);
+  std::_Exit(1);
 }
 
 Uint32 TimerCallback(Uint32 interval, void* param) {
@@ -75,6 +86,7 @@ bool SdlWindowHost::CreateMainWindow(const std::string& title, int width, int he
     return false;
   }
   videoReady_ = true;
+  XSetIOErrorHandler(&OnDisplayLost);
   // Without a display SDL falls back to its invisible drivers; unless asked
   // for by name, that is no window for a user.
   const char* driver = SDL_GetCurrentVideoDriver();
@@ -229,8 +241,10 @@ void SdlWindowHost::HandleEvent(const SDL_Event& event) {
 
 int SdlWindowHost::RunMessageLoop() {
   SDL_Event event;
-  while (!quit_ && SDL_WaitEvent(&event)) {
-    HandleEvent(event);
+  while (!quit_) {
+    // Woken at least twice a second, so that a display that goes away (which
+    // sends nothing) is noticed by the next read of its connection.
+    if (SDL_WaitEventTimeout(&event, 500)) HandleEvent(event);
   }
   return quitCode_;
 }

@@ -1,5 +1,6 @@
 // SDL2 window host: implements WindowHost with an SDL2 window whose pixels are
-// the software canvas's window raster. Links SDL2.
+// the software canvas's window raster. Links SDL2 and Xlib (for the one
+// handler of a display that goes away).
 //
 // Messages: creation runs inside CreateMainWindow on a hidden window; keys
 // arrive as virtual-key codes (kSysKeyDown with Alt held, repeats included);
