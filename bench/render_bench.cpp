@@ -50,7 +50,8 @@ void BM_RenderToNothing(benchmark::State& bench) {
 }
 
 void RenderToFile(benchmark::State& bench, AudioFormat format) {
-  const std::string path = "/tmp/velmora-bench-" + std::to_string(getpid()) + "." + FormatName(format);
+  const std::string path =
+      "/tmp/velmora-bench-" + std::to_string(getpid()) + "." + FormatName(format);
   int64_t samples = 0;
   for (auto _ : bench) {
     std::string error;
@@ -66,8 +67,12 @@ void RenderToFile(benchmark::State& bench, AudioFormat format) {
   Report(bench, samples);
 }
 
-void BM_RenderToWav(benchmark::State& bench) { RenderToFile(bench, AudioFormat::kWav); }
-void BM_RenderToFlac(benchmark::State& bench) { RenderToFile(bench, AudioFormat::kFlac); }
+void BM_RenderToWav(benchmark::State& bench) {
+  RenderToFile(bench, AudioFormat::kWav);
+}
+void BM_RenderToFlac(benchmark::State& bench) {
+  RenderToFile(bench, AudioFormat::kFlac);
+}
 
 BENCHMARK(BM_RenderToNothing)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(3);
 BENCHMARK(BM_RenderToWav)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(3);

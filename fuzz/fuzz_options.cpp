@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "app/options.h"
+#include "lines.h"
 #include "platform/sim/sim_sound_run.h"
 
 namespace {
@@ -41,17 +42,7 @@ class FirstSteps final : public GeneratorObserver {
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-  std::vector<std::string> words(1, "velmora");
-  std::string word;
-  for (size_t i = 0; i < size && words.size() < 64; ++i) {
-    if (data[i] == '\n') {
-      words.push_back(word);
-      word.clear();
-    } else {
-      word.push_back(static_cast<char>(data[i]));
-    }
-  }
-  words.push_back(word);
+  const std::vector<std::string> words = SplitLines(data, size, "velmora");
   std::vector<const char*> argv;
   for (const std::string& w : words) argv.push_back(w.c_str());
 

@@ -5,20 +5,11 @@
 #include <string>
 #include <vector>
 
+#include "lines.h"
 #include "tools/tool_args.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-  std::vector<std::string> args(1, "tool");
-  std::string arg;
-  for (size_t i = 0; i < size; ++i) {
-    if (data[i] == '\n') {
-      args.push_back(arg);
-      arg.clear();
-    } else {
-      arg.push_back(static_cast<char>(data[i]));
-    }
-  }
-  args.push_back(arg);
+  std::vector<std::string> args = SplitLines(data, size, "tool", size + 2);
   std::vector<char*> argv;
   for (std::string& a : args) argv.push_back(a.data());
   const auto split = velmora::tools::SplitCommandLine(static_cast<int>(argv.size()), argv.data(),

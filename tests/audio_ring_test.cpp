@@ -1,10 +1,11 @@
 // The audio ring over the simulated wave device, and a whole night's writes
 // against the blocks the device holds.
+#include "output/audio_ring.h"
+
 #include <gtest/gtest.h>
 
 #include <initializer_list>
 
-#include "output/audio_ring.h"
 #include "platform/sim/sim_wave_device.h"
 #include "sim_night.h"
 
@@ -57,11 +58,16 @@ TEST(AudioRingTest, NoticeAcceptsExactlyTheSixteenHeaders) {
     bool accepted;
   };
   for (const Case& c : std::initializer_list<Case>{
-           {0, 0, true}, {15, 0, true}, {7, 0, true}, {0, -1, false}, {15, 1, false},
+           {0, 0, true},
+           {15, 0, true},
+           {7, 0, true},
+           {0, -1, false},
+           {15, 1, false},
            {15, static_cast<int>(sizeof(WaveHeader)), false},
        }) {
     RingBench b;
-    const auto* address = reinterpret_cast<const char*>(&b.ring.waveHeaders[c.header]) + c.byteOffset;
+    const auto* address =
+        reinterpret_cast<const char*>(&b.ring.waveHeaders[c.header]) + c.byteOffset;
     EXPECT_EQ(OnBlockDone(b.ring, b.state, address), c.accepted) << c.header << " " << c.byteOffset;
     EXPECT_EQ(b.state.tickCount, c.accepted ? 1 : 0);
     EXPECT_EQ(b.state.blocksQueued, c.accepted ? 1 : 0);
@@ -142,7 +148,9 @@ TEST(WholeNightTest, WriterNeverTouchesTheHeldBlocks) {
     std::vector<const char*> words;
   };
   for (const Setting& setting : std::initializer_list<Setting>{
-           {{"m1"}}, {{"m8", "r7", "+6", "#"}}, {{"m2", "r2", "+0", ":"}},
+           {{"m1"}},
+           {{"m8", "r7", "+6", "#"}},
+           {{"m2", "r2", "+0", ":"}},
        }) {
     SharedState state;
     SimClock clock(0);
@@ -151,7 +159,9 @@ TEST(WholeNightTest, WriterNeverTouchesTheHeldBlocks) {
     NightRecorder recorder(run);
     run.generator.observer = &recorder;
     int64_t phaseStartTime = -1, writes = 0, violations = 0, maxLeadSamples = 0;
-    recorder.onPhase = [&](NightRecorder& r, Phase, int64_t) { phaseStartTime = r.run.clock.NowMs(); };
+    recorder.onPhase = [&](NightRecorder& r, Phase, int64_t) {
+      phaseStartTime = r.run.clock.NowMs();
+    };
     // Enter after ten minutes of healing; stop when the programme is over and
     // healing has begun again.
     clock.At(10 * 60 * 1000, [&state] { state.healingMode = 0; });

@@ -1,11 +1,11 @@
 // The half-sine envelope table.
+#include "generator/envelope.h"
+
 #include <gtest/gtest.h>
 
 #include <algorithm>
 #include <initializer_list>
 #include <vector>
-
-#include "generator/envelope.h"
 
 namespace velmora {
 namespace {
@@ -21,7 +21,7 @@ std::vector<int> Table(int32_t level) {
 TEST(EnvelopeTest, KnownRows) {
   struct Case {
     int32_t level;
-    int first;                   // index of the first entry listed
+    int first;  // index of the first entry listed
     std::vector<int> entries;
   };
   for (const Case& c : std::initializer_list<Case>{

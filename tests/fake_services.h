@@ -2,6 +2,7 @@
 // main-window tests: each call is appended to a shared log.
 #pragma once
 
+#include <atomic>
 #include <cstdio>
 #include <string>
 #include <vector>
@@ -188,6 +189,18 @@ class LoggingPort final : public Port {
 
  private:
   CallLog& log_;
+};
+
+// A port any thread may write: keeps only the last value and a count (a light
+// thread writes millions a second).
+class CountingPort final : public Port {
+ public:
+  void PortWrite(uint16_t, uint8_t value) override {
+    last.store(value);
+    count.fetch_add(1);
+  }
+  std::atomic<int> last{-1};
+  std::atomic<int64_t> count{0};
 };
 
 }  // namespace velmora::testing

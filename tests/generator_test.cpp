@@ -1,11 +1,12 @@
 // The generator on the sim platform: the programme's steps, cycle starts and
 // end; stopping by Enter; the load test; the healing pattern.
+#include "generator/generator.h"
+
 #include <gtest/gtest.h>
 
 #include <algorithm>
 #include <initializer_list>
 
-#include "generator/generator.h"
 #include "generator/healing_pattern.h"
 #include "generator/stage_label.h"
 #include "plan/night_plan.h"
@@ -82,7 +83,8 @@ TEST(ProgrammeTest, FirstStepsCycleStartsAndEnd) {
   // The first cycle start comes from the rate value 24 at step 184's floor.
   EXPECT_EQ(s184->stepValue, 24);
   // Its gap: 88 pieces of 33332 + 374 samples, about 92.7 seconds.
-  const int64_t step185Gap = s185->position - s184->position - 2 * int64_t{s184->halfPeriod} * s184->stepPeriod;
+  const int64_t step185Gap =
+      s185->position - s184->position - 2 * int64_t{s184->halfPeriod} * s184->stepPeriod;
   EXPECT_EQ(step185Gap, 2966128);
   EXPECT_EQ(s2118->cycleIndex, 7);
   EXPECT_NEAR(s2118->currentHz, 40.42f, 0.005f);
@@ -161,8 +163,12 @@ TEST(ProgrammeTest, LoadTestBoundary) {
     bool behind;
   };
   for (const Case& c : std::initializer_list<Case>{
-           {100, 99000, false}, {101, 99000, true}, {0, 0, false}, {1, 0, true},
-           {1, 989, true}, {1, 990, false},
+           {100, 99000, false},
+           {101, 99000, true},
+           {0, 0, false},
+           {1, 0, true},
+           {1, 989, true},
+           {1, 990, false},
        }) {
     EXPECT_EQ(FallenBehind(1000 + c.elapsed, 1000, c.positionMs << 5), c.behind)
         << c.elapsed << " s at " << c.positionMs << " ms";
@@ -217,7 +223,8 @@ TEST(ProgrammeTest, LightModeHasNoLoadTestAndPlaysThePlanOnThePort) {
     EXPECT_EQ(writes[i].value, i % 2 == 0 ? 255 : 0) << i;
   }
   // The port's time follows the programme's position within the sleeps' truncation.
-  const double playedMinutes = static_cast<double>(writes.back().timeMs - writes.front().timeMs) / 60000;
+  const double playedMinutes =
+      static_cast<double>(writes.back().timeMs - writes.front().timeMs) / 60000;
   const double positionMinutes = static_cast<double>(state.samplePos.Load()) / (32000.0 * 60);
   EXPECT_NEAR(playedMinutes, positionMinutes, positionMinutes * 0.03);
 }
@@ -309,9 +316,15 @@ TEST(StageLabelTest, Boundaries) {
     const char* label;
   };
   for (const Case& c : std::initializer_list<Case>{
-           {47.8f, "NREM4 Delta"}, {24.0f, "NREM4 Delta"}, {23.99f, "  REM Beta"},
-           {13.0f, "  REM Beta"}, {12.96f, "NREM1 Alpha"}, {8.0f, "NREM1 Alpha"},
-           {7.99f, "NREM2 Theta"}, {4.0f, "NREM2 Theta"}, {3.99f, "NREM3 Delta"},
+           {47.8f, "NREM4 Delta"},
+           {24.0f, "NREM4 Delta"},
+           {23.99f, "  REM Beta"},
+           {13.0f, "  REM Beta"},
+           {12.96f, "NREM1 Alpha"},
+           {8.0f, "NREM1 Alpha"},
+           {7.99f, "NREM2 Theta"},
+           {4.0f, "NREM2 Theta"},
+           {3.99f, "NREM3 Delta"},
            {0.5f, "NREM3 Delta"},
        }) {
     EXPECT_STREQ(StageLabel(c.hz), c.label) << c.hz;

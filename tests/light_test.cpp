@@ -91,8 +91,7 @@ class FakeServiceManager final : public ServiceManager {
   CallLog& log_;
 };
 
-const std::string kCreate =
-    "create giveio giveio f01ff 1 3 1 C:\\night\\giveio.sys";
+const std::string kCreate = "create giveio giveio f01ff 1 3 1 C:\\night\\giveio.sys";
 const std::string kDevice = "open device \\\\.\\giveio 80000000";
 
 TEST(PortAccessLadderTest, EveryRung) {
@@ -104,21 +103,28 @@ TEST(PortAccessLadderTest, EveryRung) {
   };
   for (const Case& c : std::vector<Case>{
            {"not NT", [](FakeServiceManager& m) { m.platform = 1; }, 1, {"version"}},
-           {"version query fails", [](FakeServiceManager& m) { m.platform.reset(); }, 1,
+           {"version query fails",
+            [](FakeServiceManager& m) { m.platform.reset(); },
+            1,
             {"version"}},
            {"driver running: level 2",
-            [](FakeServiceManager& m) { m.serviceExists = m.running = true; }, 2,
+            [](FakeServiceManager& m) { m.serviceExists = m.running = true; },
+            2,
             {"version", kDevice, "close device"}},
-           {"stopped service starts: level 3", [](FakeServiceManager& m) { m.serviceExists = true; },
+           {"stopped service starts: level 3",
+            [](FakeServiceManager& m) { m.serviceExists = true; },
             3,
             {"version", kDevice, "open manager f003f", "open service giveio f01ff", "start",
              "close service 3", kDevice, "close device"}},
-           {"newly created: level 4", [](FakeServiceManager&) {}, 4,
+           {"newly created: level 4",
+            [](FakeServiceManager&) {},
+            4,
             {"version", kDevice, "open manager f003f", "open service giveio f01ff", kCreate,
              "close service 2", "open service giveio f01ff", "start", "close service 3", kDevice,
              "close device"}},
            {"created but the start fails: refused at level 5",
-            [](FakeServiceManager& m) { m.startWorks = false; }, 0,
+            [](FakeServiceManager& m) { m.startWorks = false; },
+            0,
             {"version", kDevice, "open manager f003f", "open service giveio f01ff", kCreate,
              "close service 2", "open service giveio f01ff", "start", "close service 3", kCreate}},
            {"second run after that: start fails, creation refused",
@@ -137,7 +143,8 @@ TEST(PortAccessLadderTest, EveryRung) {
             0,
             {"version", kDevice, "open manager f003f", "open service giveio f01ff", "start",
              "close service 3", kDevice, kCreate}},
-           {"no right to the service manager", [](FakeServiceManager& m) { m.managerOpens = false; },
+           {"no right to the service manager",
+            [](FakeServiceManager& m) { m.managerOpens = false; },
             0,
             {"version", kDevice, "open manager f003f", "open manager f003f"}},
        }) {
@@ -176,8 +183,9 @@ TEST(PortAccessLadderTest, FailureBoxesDependOnTheDriverFile) {
     GiveioAccess access(manager);
     access.ReportFailure(host);
     ASSERT_EQ(host.boxes.size(), 1u);
-    EXPECT_EQ(host.boxes[0], present ? "INSTALLED: GIVEIO.SYS installed!\nPlease to reset comp."
-                                     : "ERROR: Can't use LPT port.\nThis is take a GIVEIO.SYS file.");
+    EXPECT_EQ(host.boxes[0], present
+                                 ? "INSTALLED: GIVEIO.SYS installed!\nPlease to reset comp."
+                                 : "ERROR: Can't use LPT port.\nThis is take a GIVEIO.SYS file.");
   }
 }
 
@@ -189,8 +197,13 @@ TEST(LightThreadTest, DutyOverRunsOf64Writes) {
     int lit;
   };
   for (const Case& c : std::initializer_list<Case>{
-           {0, 255, 0x378, 0}, {32, 255, 0x378, 32}, {63, 255, 0x378, 63}, {32, 3, 0x278, 32},
-           {63, 3, 0x278, 63}, {-5, 255, 0x378, 0}, {64, 255, 0x378, 64},
+           {0, 255, 0x378, 0},
+           {32, 255, 0x378, 32},
+           {63, 255, 0x378, 63},
+           {32, 3, 0x278, 32},
+           {63, 3, 0x278, 63},
+           {-5, 255, 0x378, 0},
+           {64, 255, 0x378, 64},
        }) {
     SharedState s;
     SimClock clock;
@@ -230,23 +243,12 @@ TEST(LightThreadTest, InitialWrites) {
   }
 }
 
-// Keeps the last write and a count: the light thread writes millions a second.
-class CountingPort final : public Port {
- public:
-  void PortWrite(uint16_t, uint8_t value) override {
-    last.store(value);
-    count.fetch_add(1);
-  }
-  std::atomic<int> last{-1};
-  std::atomic<int64_t> count{0};
-};
-
 TEST(LightThreadTest, EndsForGoodWithTheFirstProgrammeWritingZero) {
   SharedState s;
   testing::ReadWords(s, {"m1", ".", "r1", "+0", "!3"});
   SimClock clock(0);
   RecordingPort generatorPort(clock);  // the generator must not write the port
-  CountingPort lightPort;
+  testing::CountingPort lightPort;
   LightThreadContext light{s, lightPort};
   std::thread lightThread([&light] { LightThread(light); });
   while (lightPort.count.load() == 0) std::this_thread::yield();
@@ -329,7 +331,7 @@ TEST_F(LinuxPortTest, SaysWhatWasTriedWhenNoRouteExists) {
     const char* expect;
   };
   for (const Case& c : std::vector<Case>{
-           {{}, "no " },
+           {{}, "no "},
            {{{0, 0x278}}, "parport0 is at another address"},
            {{{0, 0x378}}, "parport0: cannot claim it"},
        }) {

@@ -1,11 +1,12 @@
 // The main window's logic against recording services: the start-up order, the
 // tick, every key rule, the close path and the exit codes.
+#include "app/main_window.h"
+
 #include <gtest/gtest.h>
 
 #include <algorithm>
 #include <initializer_list>
 
-#include "app/main_window.h"
 #include "fake_services.h"
 #include "plan/night_plan.h"
 
@@ -21,12 +22,11 @@ using testing::LoggingPort;
 using testing::LoggingWave;
 
 struct AppBench {
-  explicit AppBench(std::vector<std::string> words = {}) : app(state, Services(), std::move(words)) {
+  explicit AppBench(std::vector<std::string> words = {})
+      : app(state, Services(), std::move(words)) {
     wave.headers = &app.ring.waveHeaders;
   }
-  AppServices Services() {
-    return AppServices{clock, threads, wave, port, host, canvas, access};
-  }
+  AppServices Services() { return AppServices{clock, threads, wave, port, host, canvas, access}; }
 
   CallLog log;
   SimClock sim{80100};  // 22:15 UTC
@@ -40,9 +40,10 @@ struct AppBench {
   SharedState state;
   App app;
 
-  bool Create() { return host.CreateMainWindow("t", 288, 272, [this](const WindowMessage& m) {
-    return MainWindowProc(app, m);
-  }); }
+  bool Create() {
+    return host.CreateMainWindow("t", 288, 272,
+                                 [this](const WindowMessage& m) { return MainWindowProc(app, m); });
+  }
   void Send(WindowEvent e, uint32_t key = 0, const void* header = nullptr) {
     host.Deliver({e, key, header});
   }
@@ -98,7 +99,11 @@ TEST(MainWindowTest, PortAccessResults) {
     size_t boxes;
   };
   for (const Case& c : std::initializer_list<Case>{
-           {0, false, 0, 1}, {1, true, 0, 0}, {2, true, 0, 0}, {3, true, 0, 0}, {4, false, 0, 0},
+           {0, false, 0, 1},
+           {1, true, 0, 0},
+           {2, true, 0, 0},
+           {3, true, 0, 0},
+           {4, false, 0, 0},
        }) {
     AppBench b({"!"});
     b.access.result = c.result;
@@ -234,7 +239,7 @@ TEST(MainWindowTest, PlanEditsAndTheirConditions) {
   EXPECT_LT(b.state.planMinutes, minutes6);
   EXPECT_EQ(b.state.repaintFlags[kRepaintChart], 1);
   EXPECT_EQ(b.state.envelope[127], 63);  // rebuilt at level 64 too
-  b.Key(kVkUp);  // before the chart is painted: refused
+  b.Key(kVkUp);                          // before the chart is painted: refused
   EXPECT_EQ(b.state.remCount, 5);
   b.state.repaintFlags[kRepaintChart] = 0;
   b.Key(kVkRight);
@@ -246,8 +251,12 @@ TEST(MainWindowTest, PlanEditsAndTheirConditions) {
     int32_t remAfter, timeAfter;
   };
   for (const Bound& c : std::initializer_list<Bound>{
-           {2, 3, kVkUp, 2, 3}, {7, 3, kVkDown, 7, 3}, {4, 0, kVkLeft, 4, 0},
-           {4, 6, kVkRight, 4, 6}, {3, 3, kVkDown, 4, 3}, {4, 3, kVkLeft, 4, 2},
+           {2, 3, kVkUp, 2, 3},
+           {7, 3, kVkDown, 7, 3},
+           {4, 0, kVkLeft, 4, 0},
+           {4, 6, kVkRight, 4, 6},
+           {3, 3, kVkDown, 4, 3},
+           {4, 3, kVkLeft, 4, 2},
        }) {
     b.state.remCount = c.remCount;
     b.state.timePlus = c.timePlus;
@@ -278,15 +287,15 @@ TEST(MainWindowTest, LightLevelAndRangeKeys) {
     int32_t levelAfter, rangeAfter;
   };
   for (const Case& c : std::vector<Case>{
-           {{"!7"}, kVkUp, 8, 2},   // 8 stays 8
-           {{"!6"}, kVkUp, 8, 2},   // 7 -> 8
-           {{"!"}, kVkDown, 1, 2},  // 1 stays 1
-           {{"!2"}, kVkDown, 2, 2}, // 3 -> 2
-           {{}, kVkUp, 0, 2},       // no light level: unchanged
+           {{"!7"}, kVkUp, 8, 2},    // 8 stays 8
+           {{"!6"}, kVkUp, 8, 2},    // 7 -> 8
+           {{"!"}, kVkDown, 1, 2},   // 1 stays 1
+           {{"!2"}, kVkDown, 2, 2},  // 3 -> 2
+           {{}, kVkUp, 0, 2},        // no light level: unchanged
            {{}, kVkLeft, 0, 3},
-           {{"d"}, kVkLeft, 0, 3},  // 3 stays 3
-           {{"e"}, kVkLeft, 0, 4},  // 4 stays 4
-           {{"a"}, kVkRight, 0, 0}, // 0 stays 0
+           {{"d"}, kVkLeft, 0, 3},   // 3 stays 3
+           {{"e"}, kVkLeft, 0, 4},   // 4 stays 4
+           {{"a"}, kVkRight, 0, 0},  // 0 stays 0
            {{"e"}, kVkRight, 0, 3},
        }) {
     AppBench b(c.words);

@@ -1,9 +1,10 @@
 // The moon's age and factor from the clock.
+#include "plan/moon.h"
+
 #include <gtest/gtest.h>
 
 #include <initializer_list>
 
-#include "plan/moon.h"
 #include "platform/sim/sim_clock.h"
 
 namespace velmora {
@@ -24,9 +25,9 @@ TEST(MoonTest, NewMoonOfTheLunation) {
     double newMoon;
   };
   for (const Case& c : std::initializer_list<Case>{
-           {2451550.25, 2451550.2550},         // lunation 0, later than jd
-           {2451549.25, 2451520.4598},         // lunation -1
-           {2453642.5, 2453617.2855},          // lunation 70
+           {2451550.25, 2451550.2550},  // lunation 0, later than jd
+           {2451549.25, 2451520.4598},  // lunation -1
+           {2453642.5, 2453617.2855},   // lunation 70
        }) {
     EXPECT_NEAR(NewMoonJulianDay(c.jd), c.newMoon, 0.00005) << c.jd;
   }

@@ -1,11 +1,11 @@
 // The night plan builder and the step rules it shares with the generator.
+#include "plan/night_plan.h"
+
 #include <gtest/gtest.h>
 
 #include <bit>
 #include <initializer_list>
 #include <vector>
-
-#include "plan/night_plan.h"
 
 namespace velmora {
 namespace {
@@ -43,9 +43,18 @@ TEST(StepRulesTest, CycleUnit) {
   for (const Case& c : std::initializer_list<Case>{
            // moonFactor 7: 7 * (timePlus * (1/7)) is exactly timePlus, so the
            // sum is a whole number that truncation must not lower by one.
-           {1, 7, 57}, {2, 7, 62}, {3, 7, 67}, {4, 7, 72}, {5, 7, 77}, {6, 7, 82},
-           {0, 1, 46}, {0, 8, 53},  // timePlus 0: 45 + moonFactor
-           {1, 8, 58}, {6, 8, 83}, {6, 1, 70}, {3, 4, 62},
+           {1, 7, 57},
+           {2, 7, 62},
+           {3, 7, 67},
+           {4, 7, 72},
+           {5, 7, 77},
+           {6, 7, 82},
+           {0, 1, 46},
+           {0, 8, 53},  // timePlus 0: 45 + moonFactor
+           {1, 8, 58},
+           {6, 8, 83},
+           {6, 1, 70},
+           {3, 4, 62},
        }) {
     EXPECT_EQ(CycleUnitFor(c.timePlus, c.moonFactor), c.cycleUnit)
         << "timePlus " << c.timePlus << " moonFactor " << c.moonFactor;
@@ -106,7 +115,8 @@ TEST(NightPlanTest, DefaultCurves) {
     int16_t freq, seconds;
   };
   for (const Case& c : std::initializer_list<Case>{
-           {65, true, 0, 55}, {66, true, 0, 55},
+           {65, true, 0, 55},
+           {66, true, 0, 55},
            {67, false, 0, 0},  // the silence after the first rise spans it
            {68, true, 40, 2},
        }) {

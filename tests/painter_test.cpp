@@ -1,10 +1,11 @@
 // Painting: the chart, the status rows, the help area, the cursor and the
 // flags that decide what is drawn and copied, checked on real pixels.
+#include "display/painter.h"
+
 #include <gtest/gtest.h>
 
 #include <initializer_list>
 
-#include "display/painter.h"
 #include "fake_services.h"
 #include "plan/night_plan.h"
 
@@ -63,16 +64,16 @@ TEST(PainterTest, ChartBandsAndHourLines) {
     Color color;
   };
   for (const Case& c : std::initializer_list<Case>{
-           {2, 2, kGrey63},      // background
-           {280, 200, kGrey63},  // help area
-           {20, 181, kGrey0},    // band 1: 178..183
-           {20, 170, kGrey16},   // band 2: 168..177 (outline at 168)
+           {2, 2, kGrey63},                  // background
+           {280, 200, kGrey63},              // help area
+           {20, 181, kGrey0},                // band 1: 178..183
+           {20, 170, kGrey16},               // band 2: 168..177 (outline at 168)
            {20, 160, Color{130, 130, 130}},  // band 3
-           {20, 140, kGrey48},   // band 4
-           {20, 120, kYellow16}, // band 5, up to the chart top
-           {20, 104, kGrey0},    // top line / band outline
-           {271, 120, kGrey0},   // right outline, column 271
-           {272, 120, kGrey63},  // outside the chart
+           {20, 140, kGrey48},               // band 4
+           {20, 120, kYellow16},             // band 5, up to the chart top
+           {20, 104, kGrey0},                // top line / band outline
+           {271, 120, kGrey0},               // right outline, column 271
+           {272, 120, kGrey63},              // outside the chart
        }) {
     EXPECT_EQ(b.Bitmap(c.x, c.y), c.color) << c.x << "," << c.y;
   }
@@ -114,11 +115,14 @@ TEST(PainterTest, LabelsAndRowsAreDrawnTwice) {
            {146, {"NREM ", "NREM "}, Color{255, 255, 128}},
            {128, {"REM ", "REM "}, Color{128, 255, 255}},
            {16, {"STATE", "STATE", " 0.0 x 0.00 Hz", " 0.0 x 0.00 Hz"}, Color{192, 160, 255}},
-           {36, {"TIMER", "TIMER", "Start 00:00 to 07:47 finish", "Start 00:00 to 07:47 finish"},
+           {36,
+            {"TIMER", "TIMER", "Start 00:00 to 07:47 finish", "Start 00:00 to 07:47 finish"},
             Color{212, 160, 255}},
-           {56, {"SLEEP", "SLEEP", "REM 6 (time+1)  Moon 0.0/0", "REM 6 (time+1)  Moon 0.0/0"},
+           {56,
+            {"SLEEP", "SLEEP", "REM 6 (time+1)  Moon 0.0/0", "REM 6 (time+1)  Moon 0.0/0"},
             Color{232, 160, 255}},
-           {76, {"POWER", "POWER", "Sound mode / Pulse", "Sound mode / Pulse"},
+           {76,
+            {"POWER", "POWER", "Sound mode / Pulse", "Sound mode / Pulse"},
             Color{252, 160, 255}},
        }) {
     EXPECT_EQ(b.text.TextsAt(c.y), c.texts) << c.y;
@@ -225,7 +229,11 @@ TEST(PainterTest, CursorAndWipeColumns) {
     int line, strip;
   };
   for (const Case& c : std::initializer_list<Case>{
-           {0, 8, 7}, {60, 41, 40}, {466, 270, 270}, {467, 271, 271}, {500, 289, 289},
+           {0, 8, 7},
+           {60, 41, 40},
+           {466, 270, 270},
+           {467, 271, 271},
+           {500, 289, 289},
        }) {
     EXPECT_EQ(CursorColumn(c.minutes, 467), c.line) << c.minutes;
     EXPECT_EQ(WipeStripColumn(c.minutes, 467), c.strip) << c.minutes;
@@ -240,11 +248,11 @@ TEST(PainterTest, CursorBlinksOnTheWindowOnly) {
   b.state.samplePos = (int64_t{60} * 60000) << 5;  // 60 minutes played
   b.state.tickCount = 1;
   b.Paint();
-  EXPECT_EQ(b.Window(41, 120), kGrey63);   // the line, straight on the window
+  EXPECT_EQ(b.Window(41, 120), kGrey63);  // the line, straight on the window
   EXPECT_EQ(b.Window(41, 104), kGrey63);
   EXPECT_EQ(b.Window(41, 183), kGrey63);
   EXPECT_EQ(b.Window(41, 184), b.Bitmap(41, 184));  // end point excluded
-  EXPECT_EQ(b.Bitmap(41, 120), chartAt41);  // the bitmap is untouched
+  EXPECT_EQ(b.Bitmap(41, 120), chartAt41);          // the bitmap is untouched
   // 59 999 ms more is not a minute: the same column.
   b.state.samplePos = (int64_t{60} * 60000 + 59999) << 5;
   b.state.tickCount = 2;

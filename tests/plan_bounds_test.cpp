@@ -1,10 +1,10 @@
 // The bounds on the plan settings: every setting inside them gives a plan and
 // a generator run with nothing undefined; just outside them something breaks.
+#include "app/plan_bounds.h"
+
 #include <gtest/gtest.h>
 
 #include <initializer_list>
-
-#include "app/plan_bounds.h"
 
 namespace velmora {
 namespace {

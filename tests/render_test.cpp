@@ -101,7 +101,8 @@ TEST(RenderTest, HealingModes) {
   EXPECT_EQ(only.head[20040 + 334 + 1], 192 + 2);
 
   HashSink both;
-  const RenderResult hp = RenderNight(Request({"m1", "r2", "+0"}, RenderMode::kHealingThenProgramme, 60), both);
+  const RenderResult hp =
+      RenderNight(Request({"m1", "r2", "+0"}, RenderMode::kHealingThenProgramme, 60), both);
   ASSERT_TRUE(hp.ok) << hp.error;
   EXPECT_GT(hp.samples, 60 * 32000 + (hp.programmeEnd - hp.programmeStart));
   HashSink zero;
@@ -167,8 +168,8 @@ TEST_F(SinkFileTest, RawAndWavHoldTheSamples) {
   ASSERT_EQ(wavBytes.size(), 44 + samples.size());
   EXPECT_EQ(std::string(wavBytes.begin(), wavBytes.begin() + 4), "RIFF");
   auto le32 = [&](size_t at) {
-    return uint32_t{wavBytes[at]} | uint32_t{wavBytes[at + 1]} << 8 | uint32_t{wavBytes[at + 2]} << 16 |
-           uint32_t{wavBytes[at + 3]} << 24;
+    return uint32_t{wavBytes[at]} | uint32_t{wavBytes[at + 1]} << 8 |
+           uint32_t{wavBytes[at + 2]} << 16 | uint32_t{wavBytes[at + 3]} << 24;
   };
   EXPECT_EQ(le32(4), 36 + samples.size());
   EXPECT_EQ(le32(24), 32000u);

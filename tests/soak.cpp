@@ -21,8 +21,8 @@
 namespace velmora {
 namespace {
 
-const std::set<std::string> kLabels = {"HealingGamma", "NREM4 Delta", "  REM Beta", "NREM1 Alpha",
-                                       "NREM2 Theta", "NREM3 Delta"};
+const std::set<std::string> kLabels = {"HealingGamma", "NREM4 Delta", "  REM Beta",
+                                       "NREM1 Alpha",  "NREM2 Theta", "NREM3 Delta"};
 
 struct NightResult {
   std::string words;
@@ -177,10 +177,11 @@ int main(int argc, char** argv) {
   const double wall =
       std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
 
-  std::printf("velmora-soak: %zu nights (%zu in range, pulse and tone; %zu out of range), "
-              "%lld pulses, %lld ring writes checked in %.1f s on %u threads\n",
-              nights.size(), inRange, nights.size() - inRange, static_cast<long long>(pulses.load()),
-              static_cast<long long>(writes.load()), wall, cores);
+  std::printf(
+      "velmora-soak: %zu nights (%zu in range, pulse and tone; %zu out of range), "
+      "%lld pulses, %lld ring writes checked in %.1f s on %u threads\n",
+      nights.size(), inRange, nights.size() - inRange, static_cast<long long>(pulses.load()),
+      static_cast<long long>(writes.load()), wall, cores);
   for (const NightResult& f : failures) {
     std::printf("FAILED: %s: %s\n", f.words.c_str(), f.failure.c_str());
   }

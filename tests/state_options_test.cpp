@@ -63,7 +63,7 @@ TEST(ParseHexTest, Values) {
            {"0378", 0x378},
            {"03bc", 0x3BC},
            {"03BC", 0x3BC},
-           {"0x378", 0},          // stops at the x
+           {"0x378", 0},  // stops at the x
            {"12g4", 0x12},
            {"ffffffff", 0xFFFFFFFF},
            {"123456789", 0x23456789},  // only the low 32 bits remain
@@ -154,7 +154,7 @@ TEST(OptionWordTest, SettingsWords) {
            {{"-2", "r3"}, 3, 1, 0, 1, 2, 255, 0},
            {{"r3", "-2"}, 5, 1, 0, 1, 2, 255, 0},
            {{"r-4"}, -4, 1, 0, 1, 2, 255, 0},
-           {{"-4294967293"}, 10, 1, 0, 1, 2, 255, 0},  // the number wraps to -3
+           {{"-4294967293"}, 10, 1, 0, 1, 2, 255, 0},                 // the number wraps to -3
            {{"", "\xC0r3", "x", "R3", "M3"}, 6, 1, 0, 1, 2, 255, 0},  // all ignored
        }) {
     SharedState s;

@@ -17,20 +17,10 @@ namespace {
 
 constexpr int kSpeed = 200;
 
-// A port any thread may write: the last value and a count.
-class SharedPort final : public Port {
- public:
-  void PortWrite(uint16_t, uint8_t value) override {
-    last.store(value);
-    count.fetch_add(1);
-  }
-  std::atomic<int> last{-1};
-  std::atomic<int64_t> count{0};
-};
-
 struct ThreadedApp {
   explicit ThreadedApp(std::vector<std::string> words)
-      : app(state, AppServices{clock, threads, wave, port, host, canvas, access}, std::move(words)) {
+      : app(state, AppServices{clock, threads, wave, port, host, canvas, access},
+            std::move(words)) {
     host.SetClock(&clock);
     wave.tap = [this](const std::vector<uint8_t>& block) {
       for (uint8_t b : block) loud.fetch_add(b != 128 ? 1 : 0);
@@ -46,7 +36,8 @@ struct ThreadedApp {
   // Waits (real time, at most 20 s) until `done` holds.
   template <typename Done>
   bool WaitFor(Done done) {
-    for (int i = 0; i < 20000 && !done(); ++i) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    for (int i = 0; i < 20000 && !done(); ++i)
+      std::this_thread::sleep_for(std::chrono::milliseconds(1));
     return done();
   }
   void Key(uint32_t key) { host.Post({WindowEvent::kKeyDown, key}); }
@@ -56,7 +47,7 @@ struct ThreadedApp {
   JoinableThreads threads;
   QueueHost host;
   PacedWaveDevice wave{host, clock};
-  SharedPort port;
+  testing::CountingPort port;
   RasterCanvas canvas{288, 272, nullptr};
   testing::FakePortAccess access{log};
   SharedState state;
@@ -71,8 +62,10 @@ TEST(ThreadedAppTest, HealingNightAndEscape) {
     // wait gives up after 20 s, and Escape always comes last.
     t.WaitFor([&] { return t.wave.BlocksPlayed() > 8; });
     t.Key(kVkReturn);
-    t.WaitFor([&] { return t.state.cycleIndex.Load() >= 1 && t.state.cycleIndex.Load() <= 2 &&
-                           t.state.healingMode.Load() == 0; });
+    t.WaitFor([&] {
+      return t.state.cycleIndex.Load() >= 1 && t.state.cycleIndex.Load() <= 2 &&
+             t.state.healingMode.Load() == 0;
+    });
     t.WaitFor([&] { return t.wave.BlocksPlayed() > 30; });
     t.Key(kVkReturn);
     t.WaitFor([&] { return t.state.healingMode.Load() == 1; });
@@ -133,7 +126,7 @@ TEST(ThreadedAppTest, LightModeWithTheLightThread) {
   t.threads.JoinAll();
   EXPECT_EQ(t.port.last.load(), 0);  // its last write darkens the port
   EXPECT_GT(t.port.count.load(), 1000);
-  EXPECT_EQ(t.state.lightLevel, 4);  // Up from 3
+  EXPECT_EQ(t.state.lightLevel, 4);    // Up from 3
   EXPECT_EQ(t.state.lptOnPattern, 4);  // Space from 255
 }
 

@@ -1,12 +1,12 @@
 // Command-line handling of the companion tools.
+#include "tools/tool_args.h"
+
 #include <gtest/gtest.h>
 
 #include <initializer_list>
 #include <optional>
 #include <string>
 #include <vector>
-
-#include "tools/tool_args.h"
 
 namespace velmora::tools {
 namespace {

@@ -25,6 +25,17 @@ cleanup() {
 }
 trap cleanup EXIT
 
+# Prints the id of velmora's visible window, waiting up to ten seconds.
+wait_window() {
+  local wid=""
+  for _ in $(seq 100); do
+    wid=$(xdotool search --onlyvisible --name '^VelmoraSystem 132$' 2>/dev/null | head -1)
+    [ -n "$wid" ] && break
+    sleep 0.1
+  done
+  echo "$wid"
+}
+
 # No display: one line on stderr, exit status 1, no hang.
 err=$(env -u DISPLAY -u WAYLAND_DISPLAY SDL_VIDEODRIVER= timeout 10 "$velmora" 2>&1 >/dev/null); status=$?
 check "no display: status 1" test "$status" -eq 1
@@ -40,12 +51,7 @@ export DISPLAY=":$(cat "$work/display")"
 words=(m1 r2 +0)
 SDL_AUDIODRIVER=disk SDL_DISKAUDIOFILE="$work/played.raw" "$velmora" "${words[@]}" 2>"$work/stderr" &
 velmora_pid=$!
-wid=""
-for _ in $(seq 100); do
-  wid=$(xdotool search --onlyvisible --name '^VelmoraSystem 132$' 2>/dev/null | head -1)
-  [ -n "$wid" ] && break
-  sleep 0.1
-done
+wid=$(wait_window)
 check "window appears" test -n "$wid"
 [ -n "$wid" ] || exit 1
 sleep 1
@@ -73,12 +79,7 @@ check "Escape: ends within a second ($elapsed s)" python3 -c "import sys; sys.ex
 # still ends the program with status 0.
 SDL_AUDIODRIVER=none "$velmora" m1 2>"$work/silent.err" &
 silent_pid=$!
-silent_wid=""
-for _ in $(seq 100); do
-  silent_wid=$(xdotool search --onlyvisible --name '^VelmoraSystem 132$' 2>/dev/null | head -1)
-  [ -n "$silent_wid" ] && break
-  sleep 0.1
-done
+silent_wid=$(wait_window)
 check "no sound device: the window comes" test -n "$silent_wid"
 [ -n "$silent_wid" ] && xdotool windowfocus --sync "$silent_wid" key Escape
 wait "$silent_pid"; status=$?
@@ -104,11 +105,7 @@ xvfb2_pid=$!
 for _ in $(seq 50); do [ -s "$work/display2" ] && break; sleep 0.1; done
 DISPLAY=":$(cat "$work/display2")" SDL_AUDIODRIVER=none "$velmora" m1 2>"$work/gone.err" &
 gone_pid=$!
-for _ in $(seq 100); do
-  DISPLAY=":$(cat "$work/display2")" xdotool search --onlyvisible --name '^VelmoraSystem 132$' \
-    >/dev/null 2>&1 && break
-  sleep 0.1
-done
+DISPLAY=":$(cat "$work/display2")" wait_window >/dev/null
 kill "$xvfb2_pid"
 for _ in $(seq 30); do kill -0 "$gone_pid" 2>/dev/null || break; sleep 0.1; done
 if kill -0 "$gone_pid" 2>/dev/null; then kill -9 "$gone_pid"; fi

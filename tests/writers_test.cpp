@@ -1,10 +1,11 @@
 // The pulse and tone writers, the silence fill and the pacing wait.
+#include "generator/writers.h"
+
 #include <gtest/gtest.h>
 
 #include <initializer_list>
 #include <vector>
 
-#include "generator/writers.h"
 #include "platform/sim/recording_port.h"
 #include "platform/sim/sim_clock.h"
 
@@ -45,7 +46,8 @@ TEST(WritePulseTest, Shapes) {
 TEST(WritePulseTest, WrapsAtTheRingEnd) {
   WriterBench b;
   WritePulse(b.g, 2 * int64_t{kRingBytes} - 3, 63);  // offsets 1..2 at the end, 3..7 from 0
-  EXPECT_EQ(b.Samples(kRingBytes - 3, 9), (std::vector<int>{128, 255, 253, 249, 241, 225, 193, 129, 128}));
+  EXPECT_EQ(b.Samples(kRingBytes - 3, 9),
+            (std::vector<int>{128, 255, 253, 249, 241, 225, 193, 129, 128}));
 }
 
 TEST(WriteToneTest, Tables) {

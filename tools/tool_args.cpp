@@ -16,7 +16,9 @@ int64_t DaysFromCivil(int64_t y, int64_t m, int64_t d) {
   return era * 146097 + doe - 719468;
 }
 
-bool IsLeap(int64_t y) { return (y % 4 == 0 && y % 100 != 0) || y % 400 == 0; }
+bool IsLeap(int64_t y) {
+  return (y % 4 == 0 && y % 100 != 0) || y % 400 == 0;
+}
 
 // Reads exactly `width` digits at `pos`.
 std::optional<int64_t> Digits(std::string_view text, size_t& pos, size_t width) {
@@ -49,9 +51,9 @@ std::optional<int32_t> InClockRange(int64_t seconds) {
 
 std::optional<int32_t> ParseTime(std::string_view text) {
   if (text.empty()) return std::nullopt;
-  const bool unixSeconds = text.find_first_not_of("0123456789", text[0] == '-' ? 1 : 0) ==
-                               std::string_view::npos &&
-                           text.size() > (text[0] == '-' ? 1u : 0u);
+  const bool unixSeconds =
+      text.find_first_not_of("0123456789", text[0] == '-' ? 1 : 0) == std::string_view::npos &&
+      text.size() > (text[0] == '-' ? 1u : 0u);
   if (unixSeconds) {
     if (text.size() > 12) return std::nullopt;
     int64_t v = 0;

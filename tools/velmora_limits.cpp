@@ -44,8 +44,7 @@ void Sweep(const char* name, int32_t lo, int32_t hi, int32_t searchMin, int32_t 
   while (low > searchMin && safe(low - 1, true)) --low;
   int32_t high = hi;
   while (high < searchMax && safe(high + 1, true)) ++high;
-  std::printf("%s: safe from %d to %d (searched %d..%d)\n", name, low, high, searchMin,
-              searchMax);
+  std::printf("%s: safe from %d to %d (searched %d..%d)\n", name, low, high, searchMin, searchMax);
   if (low > searchMin) safe(low - 1, false);
   if (high < searchMax) safe(high + 1, false);
 }
@@ -60,8 +59,7 @@ int VerifyBox() {
         ++checked;
         if (!check.safe) {
           ++failed;
-          std::printf("unsafe: remCount %d timePlus %d moonFactor %d: %s\n", r, t, m,
-                      check.reason);
+          std::printf("unsafe: remCount %d timePlus %d moonFactor %d: %s\n", r, t, m, check.reason);
         }
       }
     }
@@ -82,16 +80,25 @@ int main(int argc, char** argv) {
     return 2;
   }
   Sweep("moonFactor", 1, 8, -400, 600, [](int32_t m, bool quiet) {
-    return SafeAcrossRanges([m](int32_t r, int32_t t) { return PlanSettings{r, t, m}; }, 2, 7, 0,
-                            6, quiet);
+    return SafeAcrossRanges(
+        [m](int32_t r, int32_t t) {
+          return PlanSettings{r, t, m};
+        },
+        2, 7, 0, 6, quiet);
   });
   Sweep("timePlus", 0, 6, -400, 400, [](int32_t t, bool quiet) {
-    return SafeAcrossRanges([t](int32_t r, int32_t m) { return PlanSettings{r, t, m}; }, 2, 7, 1,
-                            8, quiet);
+    return SafeAcrossRanges(
+        [t](int32_t r, int32_t m) {
+          return PlanSettings{r, t, m};
+        },
+        2, 7, 1, 8, quiet);
   });
   Sweep("remCount", 2, 7, -5, 100, [](int32_t r, bool quiet) {
-    return SafeAcrossRanges([r](int32_t t, int32_t m) { return PlanSettings{r, t, m}; }, 0, 6, 1,
-                            8, quiet);
+    return SafeAcrossRanges(
+        [r](int32_t t, int32_t m) {
+          return PlanSettings{r, t, m};
+        },
+        0, 6, 1, 8, quiet);
   });
   return 0;
 }

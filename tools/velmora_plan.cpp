@@ -11,11 +11,11 @@
 #include "display/painter.h"
 #include "display/png.h"
 #include "display/raster_canvas.h"
-#include "platform/sdl/ttf_text.h"
 #include "generator/stage_label.h"
 #include "plan/moon.h"
 #include "plan/night_plan.h"
 #include "platform/clock.h"
+#include "platform/sdl/ttf_text.h"
 #include "platform/sim/sim_clock.h"
 #include "tools/tool_args.h"
 #include "velmora_version.h"
@@ -109,8 +109,8 @@ void PrintPlan(const SharedState& state, const PlanReport& report, int32_t atSec
     for (int32_t m = 0; m < planMinutes; ++m) {
       const MinuteRow& row = report.minutes[m];
       if (row.received) {
-        std::printf("%d,%d,%d,\"%s\"\n", m, state.planFreq[m].Load(), state.planPulseSeconds[m].Load(),
-                    row.stage);
+        std::printf("%d,%d,%d,\"%s\"\n", m, state.planFreq[m].Load(),
+                    state.planPulseSeconds[m].Load(), row.stage);
       } else {
         std::printf("%d,,,\"%s\"\n", m, row.stage);
       }
@@ -195,7 +195,8 @@ bool DrawChart(SharedState& state, const std::string& path, std::string& error) 
 void PrintAll(Format format) {
   if (format == Format::kCsv) std::printf("remCount,timePlus,moonFactor,cycleUnit,planMinutes\n");
   if (format == Format::kJson) std::printf("[");
-  if (format == Format::kText) std::printf("remCount  timePlus  moonFactor  cycleUnit  planMinutes\n");
+  if (format == Format::kText)
+    std::printf("remCount  timePlus  moonFactor  cycleUnit  planMinutes\n");
   bool first = true;
   for (int32_t r = 2; r <= 7; ++r) {
     for (int32_t t = 0; t <= 6; ++t) {
@@ -208,13 +209,18 @@ void PrintAll(Format format) {
         const int32_t cu = state.cycleUnit;
         const int32_t minutes = state.planMinutes;
         switch (format) {
-          case Format::kCsv: std::printf("%d,%d,%d,%d,%d\n", r, t, m, cu, minutes); break;
-          case Format::kJson:
-            std::printf("%s\n  {\"remCount\": %d, \"timePlus\": %d, \"moonFactor\": %d, "
-                        "\"cycleUnit\": %d, \"planMinutes\": %d}",
-                        first ? "" : ",", r, t, m, cu, minutes);
+          case Format::kCsv:
+            std::printf("%d,%d,%d,%d,%d\n", r, t, m, cu, minutes);
             break;
-          case Format::kText: std::printf("%8d  %8d  %10d  %9d  %11d\n", r, t, m, cu, minutes); break;
+          case Format::kJson:
+            std::printf(
+                "%s\n  {\"remCount\": %d, \"timePlus\": %d, \"moonFactor\": %d, "
+                "\"cycleUnit\": %d, \"planMinutes\": %d}",
+                first ? "" : ",", r, t, m, cu, minutes);
+            break;
+          case Format::kText:
+            std::printf("%8d  %8d  %10d  %9d  %11d\n", r, t, m, cu, minutes);
+            break;
         }
         first = false;
       }
@@ -242,7 +248,8 @@ int main(int argc, char** argv) {
     }
     if (flag == "--json" || flag == "--csv") {
       const Format wanted = flag == "--json" ? Format::kJson : Format::kCsv;
-      if (format != Format::kText && format != wanted) return Fail("--json and --csv exclude each other");
+      if (format != Format::kText && format != wanted)
+        return Fail("--json and --csv exclude each other");
       format = wanted;
     } else if (flag == "--all") {
       all = true;

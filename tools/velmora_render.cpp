@@ -48,7 +48,8 @@ int Usage(const std::string& message) {
 }
 
 std::optional<int32_t> ParseSeconds(const std::string& text) {
-  if (text.empty() || text.size() > 6 || text.find_first_not_of("0123456789") != std::string::npos) {
+  if (text.empty() || text.size() > 6 ||
+      text.find_first_not_of("0123456789") != std::string::npos) {
     return std::nullopt;
   }
   const int32_t v = std::stoi(text);
@@ -92,8 +93,8 @@ class ProgressBar {
 }  // namespace
 
 int main(int argc, char** argv) {
-  const tools::SplitArgs args =
-      tools::SplitCommandLine(argc, argv, {"--out", "--format", "--healing", "--healing-only", "--at"});
+  const tools::SplitArgs args = tools::SplitCommandLine(
+      argc, argv, {"--out", "--format", "--healing", "--healing-only", "--at"});
   std::optional<std::string> out;
   std::optional<AudioFormat> format;
   std::optional<int32_t> at;
@@ -117,8 +118,8 @@ int main(int argc, char** argv) {
       quiet = true;
       continue;
     }
-    if (name != "--out" && name != "--format" && name != "--healing" &&
-        name != "--healing-only" && name != "--at") {
+    if (name != "--out" && name != "--format" && name != "--healing" && name != "--healing-only" &&
+        name != "--at") {
       return Usage("unknown flag '" + flag + "'");
     }
     if (!value) return Usage(name + " needs a value");
@@ -127,7 +128,8 @@ int main(int argc, char** argv) {
       out = *value;
     } else if (name == "--format") {
       AudioFormat f;
-      if (!FormatFromName(*value, f)) return Usage("unknown format '" + *value + "' (wav, flac, ogg, raw)");
+      if (!FormatFromName(*value, f))
+        return Usage("unknown format '" + *value + "' (wav, flac, ogg, raw)");
       format = f;
     } else if (name == "--at") {
       at = tools::ParseTime(*value);
@@ -144,7 +146,8 @@ int main(int argc, char** argv) {
       if (healingGiven) return Usage("--healing and --healing-only exclude each other");
       healingGiven = true;
       request.healingSeconds = *seconds;
-      request.mode = name == "--healing" ? RenderMode::kHealingThenProgramme : RenderMode::kHealingOnly;
+      request.mode =
+          name == "--healing" ? RenderMode::kHealingThenProgramme : RenderMode::kHealingOnly;
     }
   }
 
@@ -152,9 +155,12 @@ int main(int argc, char** argv) {
   request.atSeconds = at ? *at : static_cast<int32_t>(std::time(nullptr));
   if (!format) {
     AudioFormat fromExtension = AudioFormat::kWav;
-    format = out && FormatFromName(Extension(*out), fromExtension) ? fromExtension : AudioFormat::kWav;
+    format =
+        out && FormatFromName(Extension(*out), fromExtension) ? fromExtension : AudioFormat::kWav;
   }
-  if (!out) out = "velmora-" + tools::FormatUtc(request.atSeconds).substr(0, 10) + "." + FormatName(*format);
+  if (!out)
+    out =
+        "velmora-" + tools::FormatUtc(request.atSeconds).substr(0, 10) + "." + FormatName(*format);
   if (*out == "-" && isatty(STDOUT_FILENO)) {
     return Usage("standard output is a terminal; give --out FILE or redirect it");
   }
@@ -170,7 +176,8 @@ int main(int argc, char** argv) {
   const RenderResult result =
       RenderNight(request, *sink, [&bar](const RenderProgress& p) { bar.Show(p); });
   bar.Done();
-  for (const std::string& note : result.notes) std::fprintf(stderr, "%s: %s\n", kTool, note.c_str());
+  for (const std::string& note : result.notes)
+    std::fprintf(stderr, "%s: %s\n", kTool, note.c_str());
   if (!result.ok) {
     const std::string why = sink->Error().empty() ? result.error : sink->Error();
     sink->Abandon();

@@ -10,8 +10,12 @@
 namespace velmora {
 namespace {
 
-void GeneratorEntry(void* generator) { GeneratorThread(*static_cast<Generator*>(generator)); }
-void LightEntry(void* light) { LightThread(*static_cast<LightThreadContext*>(light)); }
+void GeneratorEntry(void* generator) {
+  GeneratorThread(*static_cast<Generator*>(generator));
+}
+void LightEntry(void* light) {
+  LightThread(*static_cast<LightThreadContext*>(light));
+}
 
 // Start-up, inside window creation. Returns false when creation must stop.
 bool Startup(App& app) {
@@ -79,7 +83,9 @@ void ClosePath(App& app) {
   app.services.host.PostQuit(0);
 }
 
-void RebuildPlan(App& app) { BuildNightPlan(app.state); }
+void RebuildPlan(App& app) {
+  BuildNightPlan(app.state);
+}
 
 void OnKey(App& app, uint32_t key) {
   SharedState& s = app.state;

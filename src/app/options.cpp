@@ -41,10 +41,20 @@ void ApplyOptionWord(SharedState& state, const char* word) {
       state.lptControlPort = static_cast<uint16_t>(port + 2);
       break;
     }
-    case '1': case '2': case '3': case '4': case '5': case '6': case '7':
+    case '1':
+    case '2':
+    case '3':
+    case '4':
+    case '5':
+    case '6':
+    case '7':
       state.lptOnPattern = static_cast<int16_t>(selector - '0');
       break;
-    case 'a': case 'b': case 'c': case 'd': case 'e':
+    case 'a':
+    case 'b':
+    case 'c':
+    case 'd':
+    case 'e':
       state.dutyRange = selector - 'a';
       break;
     case ':':

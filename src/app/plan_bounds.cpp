@@ -9,9 +9,9 @@ namespace {
 const char* CheckHealingPattern(const PlanSettings& settings, const PlanWalkResult& units) {
   int32_t gapLead = 0;
   for (int32_t step = 0; step < kHealingSteps; ++step) {
-    const HealingStepValues v = HealingStep(step, units.cycleUnit, units.cycleTicks,
-                                            settings.moonFactor, settings.remCount + 1,
-                                            settings.remCount);
+    const HealingStepValues v =
+        HealingStep(step, units.cycleUnit, units.cycleTicks, settings.moonFactor,
+                    settings.remCount + 1, settings.remCount);
     if (v.stepValue < 1) return "healing rate value not positive";
     if (v.stepPeriod < 1) return "healing step without pulses";
     if (v.halfPeriod < kMinHalfPeriod) return "healing halfPeriod too short for the tone";

@@ -27,8 +27,8 @@ enum RepaintFlag : int {
   kRepaintSleepRow = 3,
   kRepaintPowerRow = 4,
   kRepaintHelpRows = 5,
-  kRepaintWarning = 14,    // the overload warning is pending
-  kRepaintCopyAll = 15,    // copy the whole off-screen bitmap at the next paint
+  kRepaintWarning = 14,  // the overload warning is pending
+  kRepaintCopyAll = 15,  // copy the whole off-screen bitmap at the next paint
 };
 inline constexpr int kRepaintFlagCount = 16;
 using RepaintFlags = std::array<Relaxed<uint8_t>, kRepaintFlagCount>;

@@ -14,7 +14,7 @@ inline constexpr uint8_t kSilence = 128;                    // zero level of a s
 
 // The audio ring: sixteen one-second blocks played in turn by the wave device.
 inline constexpr int32_t kRingBlocks = 16;
-inline constexpr int32_t kBlockBytes = kSampleRate;                // one second
+inline constexpr int32_t kBlockBytes = kSampleRate;               // one second
 inline constexpr int32_t kRingBytes = kRingBlocks * kBlockBytes;  // 512000
 
 // The writer keeps at most this far ahead of the played clock.
@@ -39,7 +39,6 @@ struct ChartLayout {
   int32_t rowTop = 16;
 };
 inline constexpr ChartLayout chartLayout{};
-static_assert(chartLayout.chartWidth ==
-              chartLayout.windowWidth - chartLayout.chartLeft - 16);
+static_assert(chartLayout.chartWidth == chartLayout.windowWidth - chartLayout.chartLeft - 16);
 
 }  // namespace velmora

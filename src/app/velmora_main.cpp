@@ -27,8 +27,7 @@ int main(int argc, char** argv) {
   static SdlWaveDevice waveDevice;
   static PosixThreads threads;
   static LinuxPort port(state);
-  static App app(state,
-                 AppServices{SystemClock(), threads, waveDevice, port, host, canvas, port},
+  static App app(state, AppServices{SystemClock(), threads, waveDevice, port, host, canvas, port},
                  std::vector<std::string>(argv + 1, argv + argc));
   const int code = RunVelmora(app);
   // End at once, workers included, without running static destructors under

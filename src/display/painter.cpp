@@ -22,8 +22,8 @@ struct Band {
   int step;
 };
 constexpr Band kBands[] = {
-    {0, 6, false, 0}, {6, 16, false, 16}, {16, 26, false, 32}, {26, 48, false, 48},
-    {48, 80, true, 16},
+    {0, 6, false, 0},    {6, 16, false, 16}, {16, 26, false, 32},
+    {26, 48, false, 48}, {48, 80, true, 16},
 };
 
 // Text drawn at x and x + 1, which thickens it.
@@ -103,14 +103,17 @@ DrawingObjects CreateDrawingObjects(Canvas& canvas) {
   return o;
 }
 
-std::string FormatClock(Clock& clock, int32_t seconds) { return clock.LocalHourMinute(seconds); }
+std::string FormatClock(Clock& clock, int32_t seconds) {
+  return clock.LocalHourMinute(seconds);
+}
 
 void StateRowText(const SharedState& s, RowText& out) {
   std::array<char, StateText::kCapacity + 1> label;
   s.stateText.CopyTo(label);
   if (s.sleepRunning == 1) {
     std::snprintf(out.data(), out.size(), "%s %.1f x %.2f Hz", label.data(),
-                  static_cast<double>(s.currentHz.Load()), static_cast<double>(s.burstRateHz.Load()));
+                  static_cast<double>(s.currentHz.Load()),
+                  static_cast<double>(s.burstRateHz.Load()));
   } else {
     std::snprintf(out.data(), out.size(), "%s", label.data());
   }
@@ -182,10 +185,18 @@ void PaintWindow(SharedState& s, const DrawingObjects& o, Canvas& c, Clock& cloc
     flags[flag] = 0;
     flags[kRepaintCopyAll] = 1;
     switch (flag) {
-      case kRepaintStateRow: StateRowText(s, value); break;
-      case kRepaintTimerRow: TimerRowText(s, clock, value); break;
-      case kRepaintSleepRow: SleepRowText(s, value); break;
-      default: PowerRowText(s, value); break;
+      case kRepaintStateRow:
+        StateRowText(s, value);
+        break;
+      case kRepaintTimerRow:
+        TimerRowText(s, clock, value);
+        break;
+      case kRepaintSleepRow:
+        SleepRowText(s, value);
+        break;
+      default:
+        PowerRowText(s, value);
+        break;
     }
     PaintRow(o, c, L.rowTop + row * kRowPitch, kLabels[row], value.data());
   }

@@ -19,7 +19,8 @@ void Chunk(std::vector<uint8_t>& out, const char* type, const std::vector<uint8_
   const size_t start = out.size();
   out.insert(out.end(), type, type + 4);
   out.insert(out.end(), data.begin(), data.end());
-  Put32(out, static_cast<uint32_t>(crc32(0, out.data() + start, static_cast<uInt>(out.size() - start))));
+  Put32(out,
+        static_cast<uint32_t>(crc32(0, out.data() + start, static_cast<uInt>(out.size() - start))));
 }
 
 }  // namespace
@@ -37,7 +38,8 @@ bool WritePng(const Raster& raster, const std::string& path, std::string& error)
   }
   uLongf packedSize = compressBound(static_cast<uLong>(rows.size()));
   std::vector<uint8_t> packed(packedSize);
-  if (compress2(packed.data(), &packedSize, rows.data(), static_cast<uLong>(rows.size()), 9) != Z_OK) {
+  if (compress2(packed.data(), &packedSize, rows.data(), static_cast<uLong>(rows.size()), 9) !=
+      Z_OK) {
     error = "cannot compress the image";
     return false;
   }

@@ -16,6 +16,8 @@ inline constexpr int32_t kEnvelopeMaxLevel = 64;
 void BuildEnvelope(SharedState& state, int32_t level);
 
 // The level of the light setting: (9 - lightLevel) * 8, as (576 - lightLevel * 64) >> 3.
-inline int32_t LightEnvelopeLevel(int32_t lightLevel) { return (576 - lightLevel * 64) >> 3; }
+inline int32_t LightEnvelopeLevel(int32_t lightLevel) {
+  return (576 - lightLevel * 64) >> 3;
+}
 
 }  // namespace velmora

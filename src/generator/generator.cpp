@@ -107,8 +107,8 @@ StepOutcome ProgrammeStepStart(Generator& g) {
   }
   s.stepValue = stepValue;
   g.gapLead = cycleStart ? riseGap : g.halfPeriod;
-  const int32_t stepPeriod = StepLength(stepValue, stretch, cycleUnit, moonFactor, cycleIndex,
-                                        remCount);
+  const int32_t stepPeriod =
+      StepLength(stepValue, stretch, cycleUnit, moonFactor, cycleIndex, remCount);
   s.stepPeriod = stepPeriod;
   g.halfPeriod = HalfPeriodFor(cycleTicks, stepValue);
   ++g.stepNumber;
@@ -219,8 +219,7 @@ void RunSleepProgramme(Generator& g) {
   if (g.observer) g.observer->OnPhaseStart(Phase::kSleepProgramme, s.samplePos);
 
   while (s.sleepRunning == 1 && !g.Stopping()) {
-    if (++g.pulseIndex >= s.stepPeriod &&
-        ProgrammeStepStart(g) == StepOutcome::kProgrammeOver) {
+    if (++g.pulseIndex >= s.stepPeriod && ProgrammeStepStart(g) == StepOutcome::kProgrammeOver) {
       break;
     }
     EmitPulse(g, Phase::kSleepProgramme);

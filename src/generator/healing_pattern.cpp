@@ -12,8 +12,8 @@ HealingStepValues HealingStep(int32_t step, int32_t cycleUnit, int32_t cycleTick
   const auto angle = static_cast<double>(
       ((step % kHealingRampSteps) + step / static_cast<long double>(kHealingSteps)) *
       std::numbers::pi * 0.05L);
-  const int32_t rampValue = TruncToInt32((48 - 41 * static_cast<long double>(std::sin(angle))) *
-                                         cycleUnit);
+  const int32_t rampValue =
+      TruncToInt32((48 - 41 * static_cast<long double>(std::sin(angle))) * cycleUnit);
   HealingStepValues v{};
   v.stretch = static_cast<float>(step / 68.0L + 1.5L);
   v.stepValue = Descend(rampValue, moonFactor);

@@ -15,7 +15,9 @@ void SleepMs(Generator& g, int32_t milliseconds) {
   if (milliseconds > 0) g.clock.Sleep(milliseconds);
 }
 
-int64_t RingOffset(const RingStorage& ring, int64_t position) { return position % ring.ringBytes; }
+int64_t RingOffset(const RingStorage& ring, int64_t position) {
+  return position % ring.ringBytes;
+}
 
 }  // namespace
 

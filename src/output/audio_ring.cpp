@@ -5,7 +5,9 @@ namespace velmora {
 namespace {
 constexpr uint64_t kSilentWord = 0x8080808080808080ull;
 
-uint64_t Repeated(uint8_t value) { return 0x0101010101010101ull * value; }
+uint64_t Repeated(uint8_t value) {
+  return 0x0101010101010101ull * value;
+}
 }  // namespace
 
 RingStorage::RingStorage(int32_t bytes)

@@ -9,7 +9,7 @@ namespace {
 // quadratic mean term and the two largest periodic terms.
 constexpr long double kReferenceNewMoon = 2451550.09765L;
 constexpr long double kMeanLunation = 29.530589L;
-constexpr long double kPerLunation = 0.033863191824585687433L;  // 1 / 29.530589
+constexpr long double kPerLunation = 0.033863191824585687433L;   // 1 / 29.530589
 constexpr long double kPerCentury = 0.00080850547762461096621L;  // 1 / 1236.85
 constexpr long double kDegreesToRadians = 0.017453292519943L;
 constexpr long double kPerDay = 1.0L / 86400;
@@ -27,9 +27,9 @@ double NewMoonJulianDay(double jd) {
   const double k = std::floor(static_cast<double>((jd - kReferenceNewMoon) * kPerLunation));
   const double t = static_cast<double>(k * kPerCentury);
   const double moonAnomaly = static_cast<double>((385.8169L * k + 201.5643L) * kDegreesToRadians);
-  const double partial = static_cast<double>(
-      (kReferenceNewMoon + kMeanLunation * k + 0.0001337L * t * t) -
-      0.4072L * std::sin(moonAnomaly));
+  const double partial =
+      static_cast<double>((kReferenceNewMoon + kMeanLunation * k + 0.0001337L * t * t) -
+                          0.4072L * std::sin(moonAnomaly));
   const double sunAnomaly = static_cast<double>((29.1054L * k + 2.5534L) * kDegreesToRadians);
   return static_cast<double>(partial + 0.17241L * std::sin(sunAnomaly));
 }

@@ -156,10 +156,10 @@ PlanWalkResult WalkNightPlan(const PlanSettings& settings, Visitor&& visitor) {
       out.fault = PlanFault::kOverflow;
       break;
     }
-    visitor.Pulse(PlanPulse{
-        static_cast<int32_t>(minute), stepValue, cycleIndex,
-        static_cast<int16_t>((2 * stepValue) / cycleUnit),
-        static_cast<int16_t>((static_cast<int32_t>(stepSamples) / 500) >> rateShift)});
+    visitor.Pulse(
+        PlanPulse{static_cast<int32_t>(minute), stepValue, cycleIndex,
+                  static_cast<int16_t>((2 * stepValue) / cycleUnit),
+                  static_cast<int16_t>((static_cast<int32_t>(stepSamples) / 500) >> rateShift)});
     planClockMs += halfPeriod >> (rateShift - 1);
     if (++out.pulses > kMaxPulses) {
       out.fault = PlanFault::kNeverEnds;

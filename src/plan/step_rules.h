@@ -52,8 +52,8 @@ inline int32_t Descend(int32_t stepValue, int32_t moonFactor) {
 
 // Pulses in a step: trunc(stepValue * stretch / cycleUnit + ((216 - moonFactor
 // - ((16 - moonFactor) * cycleIndex) / remCount) >> 2)).
-inline int32_t StepLength(int32_t stepValue, float stretch, int32_t cycleUnit,
-                          int32_t moonFactor, int32_t cycleIndex, int32_t remCount) {
+inline int32_t StepLength(int32_t stepValue, float stretch, int32_t cycleUnit, int32_t moonFactor,
+                          int32_t cycleIndex, int32_t remCount) {
   const int32_t countTerm = (216 - moonFactor - ((16 - moonFactor) * cycleIndex) / remCount) >> 2;
   return TruncToInt32(static_cast<long double>(stepValue) * stretch / cycleUnit + countTerm);
 }

@@ -44,8 +44,8 @@ enum VirtualKey : uint32_t {
 
 struct WindowMessage {
   WindowEvent event;
-  uint32_t key = 0;               // virtual-key code of a key message; timer id
-  const void* header = nullptr;   // the finished block's header of kWaveDone
+  uint32_t key = 0;              // virtual-key code of a key message; timer id
+  const void* header = nullptr;  // the finished block's header of kWaveDone
 };
 
 enum class BoxIcon { kNone, kWarning, kError, kInformation };

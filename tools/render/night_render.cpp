@@ -170,12 +170,13 @@ RenderResult RenderNight(const RenderRequest& request, SampleSink& sink,
   result.timePlus = state.timePlus;
   result.moonFactor = state.moonFactor;
   result.toneMode = state.toneMode == 1;
-  if (lightWords) result.notes.push_back("the light-mode word \"!\" is ignored: a render writes sound");
+  if (lightWords)
+    result.notes.push_back("the light-mode word \"!\" is ignored: a render writes sound");
   for (int i = 0; i < bounds.count; ++i) {
     const ClampedSetting& c = bounds.clamped[i];
-    result.notes.push_back(std::string(c.name) + " " + std::to_string(c.given) +
-                                " is outside " + std::to_string(c.range.min) + ".." +
-                                std::to_string(c.range.max) + "; using " + std::to_string(c.used));
+    result.notes.push_back(std::string(c.name) + " " + std::to_string(c.given) + " is outside " +
+                           std::to_string(c.range.min) + ".." + std::to_string(c.range.max) +
+                           "; using " + std::to_string(c.used));
   }
   return result;
 }

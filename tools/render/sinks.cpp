@@ -160,9 +160,9 @@ class StreamSink final : public OutputSink {
   bool Put(const uint8_t* data, size_t count) {
     int error = 0;
     if (!WriteAll(fd_, data, count, error)) {
-      error_ = SystemError(toStdout_ ? "cannot write to standard output"
-                                     : "cannot write '" + temp_.finalPath + "'",
-                           error);
+      error_ = SystemError(
+          toStdout_ ? "cannot write to standard output" : "cannot write '" + temp_.finalPath + "'",
+          error);
       return false;
     }
     bytes_ += static_cast<int64_t>(count);
@@ -199,8 +199,8 @@ class SndfileSink final : public OutputSink {
     }
     file_ = sf_open_fd(fd, SFM_WRITE, &info, SF_FALSE);
     if (!file_) {
-      error = std::string("cannot start the ") + FormatName(format_) + " stream: " +
-              sf_strerror(nullptr);
+      error = std::string("cannot start the ") + FormatName(format_) +
+              " stream: " + sf_strerror(nullptr);
       return false;
     }
     return true;
@@ -213,8 +213,8 @@ class SndfileSink final : public OutputSink {
     }
     if (sf_write_short(file_, buffer_.data(), static_cast<sf_count_t>(count)) !=
         static_cast<sf_count_t>(count)) {
-      error_ = std::string("cannot write the ") + FormatName(format_) + " stream: " +
-               sf_strerror(file_);
+      error_ =
+          std::string("cannot write the ") + FormatName(format_) + " stream: " + sf_strerror(file_);
       return false;
     }
     return true;
@@ -224,8 +224,8 @@ class SndfileSink final : public OutputSink {
     const int status = sf_close(file_);
     file_ = nullptr;
     if (status != 0) {
-      error_ = std::string("cannot finish the ") + FormatName(format_) + " stream: " +
-               sf_error_number(status);
+      error_ = std::string("cannot finish the ") + FormatName(format_) +
+               " stream: " + sf_error_number(status);
       return false;
     }
     if (toStdout_) return true;
@@ -256,17 +256,21 @@ class SndfileSink final : public OutputSink {
 
 const char* FormatName(AudioFormat format) {
   switch (format) {
-    case AudioFormat::kWav: return "wav";
-    case AudioFormat::kFlac: return "flac";
-    case AudioFormat::kOgg: return "ogg";
-    case AudioFormat::kRaw: return "raw";
+    case AudioFormat::kWav:
+      return "wav";
+    case AudioFormat::kFlac:
+      return "flac";
+    case AudioFormat::kOgg:
+      return "ogg";
+    case AudioFormat::kRaw:
+      return "raw";
   }
   return "?";
 }
 
 bool FormatFromName(const std::string& name, AudioFormat& format) {
-  for (AudioFormat f : {AudioFormat::kWav, AudioFormat::kFlac, AudioFormat::kOgg,
-                        AudioFormat::kRaw}) {
+  for (AudioFormat f :
+       {AudioFormat::kWav, AudioFormat::kFlac, AudioFormat::kOgg, AudioFormat::kRaw}) {
     if (name == FormatName(f)) {
       format = f;
       return true;

@@ -62,7 +62,8 @@ bool LinuxPort::TryParportDevices(uint16_t base) {
     route_ = Route::kParportDevice;
     return true;
   }
-  if (!anyDevice) attempts_ += "no " + devRoot_ + "/parport* device (is the parport_pc module loaded?); ";
+  if (!anyDevice)
+    attempts_ += "no " + devRoot_ + "/parport* device (is the parport_pc module loaded?); ";
   return false;
 }
 

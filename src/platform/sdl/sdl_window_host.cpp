@@ -41,14 +41,22 @@ Uint32 TimerCallback(Uint32 interval, void* param) {
 uint32_t VirtualKeyFor(SDL_Keycode key) {
   switch (key) {
     case SDLK_RETURN:
-    case SDLK_KP_ENTER: return kVkReturn;
-    case SDLK_ESCAPE: return kVkEscape;
-    case SDLK_SPACE: return kVkSpace;
-    case SDLK_LEFT: return kVkLeft;
-    case SDLK_UP: return kVkUp;
-    case SDLK_RIGHT: return kVkRight;
-    case SDLK_DOWN: return kVkDown;
-    default: break;
+    case SDLK_KP_ENTER:
+      return kVkReturn;
+    case SDLK_ESCAPE:
+      return kVkEscape;
+    case SDLK_SPACE:
+      return kVkSpace;
+    case SDLK_LEFT:
+      return kVkLeft;
+    case SDLK_UP:
+      return kVkUp;
+    case SDLK_RIGHT:
+      return kVkRight;
+    case SDLK_DOWN:
+      return kVkDown;
+    default:
+      break;
   }
   if (key >= SDLK_a && key <= SDLK_z) return static_cast<uint32_t>('A' + (key - SDLK_a));
   if (key >= SDLK_0 && key <= SDLK_9) return static_cast<uint32_t>(key);
@@ -195,11 +203,20 @@ void SdlWindowHost::HandleEvent(const SDL_Event& event) {
       break;
     case SDL_WINDOWEVENT:
       switch (event.window.event) {
-        case SDL_WINDOWEVENT_CLOSE: Dispatch({WindowEvent::kClose}); break;
-        case SDL_WINDOWEVENT_EXPOSED: Dispatch({WindowEvent::kPaint}); break;
-        case SDL_WINDOWEVENT_FOCUS_GAINED: Dispatch({WindowEvent::kSetFocus}); break;
-        case SDL_WINDOWEVENT_FOCUS_LOST: Dispatch({WindowEvent::kKillFocus}); break;
-        default: break;
+        case SDL_WINDOWEVENT_CLOSE:
+          Dispatch({WindowEvent::kClose});
+          break;
+        case SDL_WINDOWEVENT_EXPOSED:
+          Dispatch({WindowEvent::kPaint});
+          break;
+        case SDL_WINDOWEVENT_FOCUS_GAINED:
+          Dispatch({WindowEvent::kSetFocus});
+          break;
+        case SDL_WINDOWEVENT_FOCUS_LOST:
+          Dispatch({WindowEvent::kKillFocus});
+          break;
+        default:
+          break;
       }
       break;
     case SDL_KEYDOWN: {
@@ -214,7 +231,9 @@ void SdlWindowHost::HandleEvent(const SDL_Event& event) {
       if (key != 0) Dispatch({alt ? WindowEvent::kSysKeyDown : WindowEvent::kKeyDown, key});
       break;
     }
-    case SDL_MOUSEMOTION: Dispatch({WindowEvent::kMouseMove}); break;
+    case SDL_MOUSEMOTION:
+      Dispatch({WindowEvent::kMouseMove});
+      break;
     case SDL_MOUSEBUTTONDOWN:
       if (event.button.button == SDL_BUTTON_LEFT) Dispatch({WindowEvent::kLButtonDown});
       if (event.button.button == SDL_BUTTON_RIGHT) Dispatch({WindowEvent::kRButtonDown});

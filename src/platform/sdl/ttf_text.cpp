@@ -29,15 +29,16 @@ TtfText::~TtfText() {
 void TtfText::Draw(Raster& raster, int x, int y, Color color, std::string_view text) {
   if (!font_ || text.empty()) return;
   const std::string copy(text);
-  SDL_Surface* rendered = TTF_RenderUTF8_Blended(font_, copy.c_str(), SDL_Color{255, 255, 255, 255});
+  SDL_Surface* rendered =
+      TTF_RenderUTF8_Blended(font_, copy.c_str(), SDL_Color{255, 255, 255, 255});
   if (!rendered) return;
   SDL_Surface* argb = SDL_ConvertSurfaceFormat(rendered, SDL_PIXELFORMAT_ARGB8888, 0);
   SDL_FreeSurface(rendered);
   if (!argb) return;
   SDL_LockSurface(argb);
   for (int row = 0; row < argb->h; ++row) {
-    const auto* line =
-        reinterpret_cast<const Uint32*>(static_cast<const Uint8*>(argb->pixels) + row * argb->pitch);
+    const auto* line = reinterpret_cast<const Uint32*>(static_cast<const Uint8*>(argb->pixels) +
+                                                       row * argb->pitch);
     for (int col = 0; col < argb->w; ++col) {
       raster.Blend(x + col, y + row, color, static_cast<uint8_t>(line[col] >> 24));
     }

@@ -21,7 +21,8 @@ class TtfText final : public TextRenderer {
   const std::string& Path() const { return path_; }
   void Draw(Raster& raster, int x, int y, Color color, std::string_view text) override;
 
-  static constexpr const char* kDefaultFont = "/usr/share/fonts/truetype/dejavu/DejaVuSans-Bold.ttf";
+  static constexpr const char* kDefaultFont =
+      "/usr/share/fonts/truetype/dejavu/DejaVuSans-Bold.ttf";
 
  private:
   TTF_Font* font_ = nullptr;

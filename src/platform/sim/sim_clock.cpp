@@ -4,7 +4,9 @@
 
 namespace velmora {
 
-int32_t SimClock::NowSeconds() { return static_cast<int32_t>(startSeconds_ + NowMs() / 1000); }
+int32_t SimClock::NowSeconds() {
+  return static_cast<int32_t>(startSeconds_ + NowMs() / 1000);
+}
 
 std::string SimClock::LocalHourMinute(int32_t seconds) {
   int64_t secondOfDay = (static_cast<int64_t>(seconds) + utcOffsetSeconds_) % 86400;

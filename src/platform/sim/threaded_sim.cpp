@@ -9,7 +9,9 @@ int64_t FastClock::NowMs() const {
   return std::chrono::duration_cast<std::chrono::microseconds>(real).count() * speed_ / 1000;
 }
 
-int32_t FastClock::NowSeconds() { return static_cast<int32_t>(startSeconds_ + NowMs() / 1000); }
+int32_t FastClock::NowSeconds() {
+  return static_cast<int32_t>(startSeconds_ + NowMs() / 1000);
+}
 
 std::string FastClock::LocalHourMinute(int32_t seconds) {
   const int64_t day = ((static_cast<int64_t>(seconds) % 86400) + 86400) % 86400;
@@ -109,7 +111,9 @@ void QueueHost::DefaultProcessing(const WindowMessage& message) {
   }
 }
 
-PacedWaveDevice::~PacedWaveDevice() { Close(); }
+PacedWaveDevice::~PacedWaveDevice() {
+  Close();
+}
 
 bool PacedWaveDevice::Open(const WaveFormat&, WaveNoticeTarget& target) {
   target_ = &target;
