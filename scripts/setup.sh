@@ -6,7 +6,7 @@ packages=(cmake ninja-build g++ pkg-config libgtest-dev libgmock-dev libbenchmar
           libsndfile1-dev libsdl2-dev libsdl2-ttf-dev libx11-dev fonts-dejavu-core zlib1g-dev python3)
 # The end-to-end tests drive the window on a virtual display.
 if [ "${1:-}" = "--tests" ]; then
-  packages+=(xvfb xdotool imagemagick clang libclang-rt-14-dev)
+  packages+=(xvfb xdotool imagemagick clang libclang-rt-14-dev man-db)
 fi
 missing=()
 for p in "${packages[@]}"; do
