@@ -3,6 +3,9 @@
 namespace velmora {
 
 namespace {
+// The word holding byte `offset`; offsets are inside the ring, so they fit.
+inline size_t WordIndex(int64_t offset) { return static_cast<size_t>(offset >> 3); }
+
 constexpr uint64_t kSilentWord = 0x8080808080808080ull;
 
 uint64_t Repeated(uint8_t value) {
@@ -18,7 +21,7 @@ RingStorage::RingStorage(int32_t bytes)
 }
 
 void RingStorage::StoreSample(int64_t offset, uint8_t value) {
-  std::atomic<uint64_t>& word = words[offset >> 3];
+  std::atomic<uint64_t>& word = words[WordIndex(offset)];
   const int shift = static_cast<int>(offset & 7) * 8;
   const uint64_t old = word.load(std::memory_order_relaxed);
   word.store((old & ~(0xFFull << shift)) | (static_cast<uint64_t>(value) << shift),
@@ -30,7 +33,7 @@ void RingStorage::Fill(int64_t start, int64_t count, uint8_t value) {
   const int64_t end = start + count;
   for (; i < end && (i & 7) != 0; ++i) StoreSample(i, value);
   const uint64_t pattern = Repeated(value);
-  for (; i + 8 <= end; i += 8) words[i >> 3].store(pattern, std::memory_order_relaxed);
+  for (; i + 8 <= end; i += 8) words[WordIndex(i)].store(pattern, std::memory_order_relaxed);
   for (; i < end; ++i) StoreSample(i, value);
 }
 
@@ -41,7 +44,7 @@ void RingStorage::Store(int64_t start, const uint8_t* samples, int64_t count) {
   for (; i + 8 <= end; i += 8, samples += 8) {
     uint64_t word = 0;
     for (int k = 7; k >= 0; --k) word = (word << 8) | samples[k];
-    words[i >> 3].store(word, std::memory_order_relaxed);
+    words[WordIndex(i)].store(word, std::memory_order_relaxed);
   }
   for (; i < end; ++i) StoreSample(i, *samples++);
 }
