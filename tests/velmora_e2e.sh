@@ -64,9 +64,27 @@ check "status box fill" test "$(pixel 270 30)" = "66,66,66"
 check "chart outline" test "$(pixel 8 150)" = "2,2,2"
 check "help area" test "$(pixel 280 260)" = "254,254,254"
 
+# The programme's first twenty pulses, as velmora-render writes them: after
+# Enter they must turn up in what the device plays (waited for, up to 30 s).
+"$render" --quiet --format raw --out - -- "${words[@]}" 2>/dev/null | head -c 400000 >"$work/render.raw"
+find_pulses() {
+  python3 - "$work/render.raw" "$work/played.raw" <<'PY'
+import sys
+render = open(sys.argv[1], "rb").read()
+played = open(sys.argv[2], "rb").read()
+first = next(i for i, b in enumerate(render) if b != 128)
+at = played.find(render[first - 1:first - 1 + 20 * 1776])
+print(f"  first pulse at sample {first} of the render; found in the played audio at {at}"
+      f" of {len(played)}")
+sys.exit(0 if at >= 0 else 1)
+PY
+}
 xdotool windowfocus --sync "$wid" 2>/dev/null
 xdotool key Return
-sleep 12
+for _ in $(seq 30); do
+  sleep 1
+  find_pulses >/dev/null && break
+done
 xdotool key Escape
 start=$(date +%s.%N)
 wait "$velmora_pid"; status=$?
@@ -113,18 +131,5 @@ wait "$gone_pid"; status=$?
 check "display gone: status 1" test "$status" -eq 1
 check "display gone: said so" grep -q "the display went away" "$work/gone.err"
 
-# The programme's first twenty pulses, as velmora-render writes them, must be
-# in what the device played.
-"$render" --quiet --format raw --out - -- "${words[@]}" 2>/dev/null | head -c 400000 >"$work/render.raw"
-check "played audio carries the programme's first pulses" python3 - "$work/render.raw" "$work/played.raw" <<'PY'
-import sys
-render = open(sys.argv[1], "rb").read()
-played = open(sys.argv[2], "rb").read()
-first = next(i for i, b in enumerate(render) if b != 128)
-pattern = render[first - 1:first - 1 + 20 * 1776]
-at = played.find(pattern)
-print(f"  first pulse at sample {first} of the render; found in the played audio at {at}"
-      f" of {len(played)}")
-sys.exit(0 if at >= 0 else 1)
-PY
+check "played audio carries the programme's first pulses" find_pulses
 exit $fail
