@@ -83,10 +83,6 @@ void ClosePath(App& app) {
   app.services.host.PostQuit(0);
 }
 
-void RebuildPlan(App& app) {
-  BuildNightPlan(app.state);
-}
-
 void OnKey(App& app, uint32_t key) {
   SharedState& s = app.state;
   auto& flags = s.repaintFlags;
@@ -116,16 +112,16 @@ void OnKey(App& app, uint32_t key) {
   if (s.healingMode == 1 && s.cycleIndex > s.remCount && flags[kRepaintChart] == 0) {
     if (key == kVkUp && s.remCount > 2) {
       s.remCount = s.remCount - 1;
-      RebuildPlan(app);
+      BuildNightPlan(app.state);
     } else if (key == kVkDown && s.remCount < 7) {
       s.remCount = s.remCount + 1;
-      RebuildPlan(app);
+      BuildNightPlan(app.state);
     } else if (key == kVkLeft && s.timePlus > 0) {
       s.timePlus = s.timePlus - 1;
-      RebuildPlan(app);
+      BuildNightPlan(app.state);
     } else if (key == kVkRight && s.timePlus < 6) {
       s.timePlus = s.timePlus + 1;
-      RebuildPlan(app);
+      BuildNightPlan(app.state);
     }
   }
   if (key == kVkUp || key == kVkDown) {

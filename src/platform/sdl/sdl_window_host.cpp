@@ -93,7 +93,6 @@ bool SdlWindowHost::CreateMainWindow(const std::string& title, int width, int he
                  SDL_GetError());
     return false;
   }
-  videoReady_ = true;
   XSetIOErrorHandler(&OnDisplayLost);
   // Without a display SDL falls back to its invisible drivers; unless asked
   // for by name, that is no window for a user.

@@ -45,7 +45,6 @@ class SdlWindowHost final : public WindowHost {
   RasterCanvas& canvas_;
   SDL_Window* window_ = nullptr;
   Handler handler_;
-  bool videoReady_ = false;
   bool quit_ = false;
   int quitCode_ = 0;
   bool paintPending_ = false;
