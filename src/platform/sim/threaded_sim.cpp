@@ -134,19 +134,27 @@ void PacedWaveDevice::Write(WaveHeader& header) {
 
 void PacedWaveDevice::Play() {
   std::vector<uint8_t> bytes;
+  const auto blockTime = std::chrono::microseconds(1000 * 1000 / clock_.Speed());
+  // Like a sound card, the device keeps its own steady time: a late wake-up
+  // shortens the next block's wait instead of slowing the whole playback.
+  // Only a block handed over after the device ran dry starts a new timeline.
+  auto blockEnd = std::chrono::steady_clock::now();
   for (;;) {
     WaveHeader* block = nullptr;
     {
       std::unique_lock lock(mutex_);
-      changed_.wait(lock, [this] { return !open_ || !queue_.empty(); });
+      if (queue_.empty()) {
+        changed_.wait(lock, [this] { return !open_ || !queue_.empty(); });
+        blockEnd = std::chrono::steady_clock::now();
+      }
       if (!open_) return;
       block = queue_.front();
     }
     // The block plays for a second of the fast clock; a close cuts it short.
+    blockEnd += blockTime;
     {
       std::unique_lock lock(mutex_);
-      const auto real = std::chrono::microseconds(1000 * 1000 / clock_.Speed());
-      if (changed_.wait_for(lock, real, [this] { return !open_; })) return;
+      if (changed_.wait_until(lock, blockEnd, [this] { return !open_; })) return;
       queue_.pop_front();
     }
     bytes.resize(static_cast<size_t>(block->bufferLength));
