@@ -1,0 +1,65 @@
+// Win32 window host: the main window of class "Velmora" through the window
+// manager. Its window procedure turns every message the program handles into
+// a WindowMessage for the handler and then passes it on to DefWindowProcA,
+// so no message is answered without the default procedure (and
+// DefaultProcessing has nothing left to do). The wave device's notices arrive
+// as MM_WOM_DONE and MM_WOM_CLOSE and go to the device that asked for them.
+//
+// Thread safety: window thread only.
+#pragma once
+
+#include "platform/win32/windows_api.h"
+
+#include <string>
+
+#include "platform/window_host.h"
+
+namespace velmora {
+
+class GdiCanvas;
+
+// Receives the wave-output messages of the main window.
+class WaveMessageSink {
+ public:
+  virtual ~WaveMessageSink() = default;
+  virtual void OnWaveMessage(UINT message, LPARAM lParam) = 0;
+};
+
+class Win32WindowHost final : public WindowHost {
+ public:
+  Win32WindowHost(HINSTANCE instance, GdiCanvas& canvas);
+
+  bool CreateMainWindow(const std::string& title, int width, int height, Handler handler) override;
+  void Show() override;
+  int RunMessageLoop() override;
+  void Invalidate() override;
+  void StartTimer(uint32_t id, int periodMs) override;
+  void StopTimer(uint32_t id) override;
+  void ShowMessageBox(const std::string& caption, const std::string& text, BoxIcon icon) override;
+  void PostQuit(int code) override;
+  void DefaultProcessing(const WindowMessage&) override {}
+
+  // The window, from the first message of its creation on (so during start-up).
+  HWND Window() const { return window_; }
+  void SetWaveMessageSink(WaveMessageSink* sink) { waveSink_ = sink; }
+
+ private:
+  static LRESULT CALLBACK WindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
+  LRESULT Handle(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
+
+  HINSTANCE instance_;
+  GdiCanvas& canvas_;
+  HWND window_ = nullptr;
+  Handler handler_;
+  WaveMessageSink* waveSink_ = nullptr;
+  bool* refused_ = nullptr;  // set while creating: did start-up stop?
+};
+
+// The message of the handler for a window message, or false for one the
+// program does not handle.
+bool TranslateWindowMessage(UINT message, WPARAM wParam, LPARAM lParam, WindowMessage& out);
+
+// The MessageBoxA style of a box with this icon.
+UINT MessageBoxStyle(BoxIcon icon);
+
+}  // namespace velmora

@@ -1,0 +1,336 @@
+// The Win32 back-end under Wine: messages as the handler sees them, a real
+// window's creation, keys, timer and quit, the GDI canvas against the
+// software canvas pixel for pixel, threads, and the service manager's
+// queries.
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <cstdio>
+#include <initializer_list>
+#include <vector>
+
+#include "display/painter.h"
+#include "display/raster_canvas.h"
+#include "plan/night_plan.h"
+#include "platform/sim/sim_clock.h"
+#include "platform/win32/gdi_canvas.h"
+#include "platform/win32/win32_service_manager.h"
+#include "platform/win32/win32_threads.h"
+#include "platform/win32/win32_window_host.h"
+
+namespace velmora {
+namespace {
+
+TEST(Win32MessagesTest, TranslatedAsTheHandlerExpects) {
+  struct Case {
+    UINT message;
+    WPARAM wParam;
+    bool handled;
+    WindowEvent event;
+    uint32_t key;
+  };
+  for (const Case& c : std::initializer_list<Case>{
+           {WM_CREATE, 0, true, WindowEvent::kCreate, 0},
+           {WM_DESTROY, 0, true, WindowEvent::kDestroy, 0},
+           {WM_SETFOCUS, 0, true, WindowEvent::kSetFocus, 0},
+           {WM_KILLFOCUS, 0, true, WindowEvent::kKillFocus, 0},
+           {WM_PAINT, 0, true, WindowEvent::kPaint, 0},
+           {WM_CLOSE, 0, true, WindowEvent::kClose, 0},
+           {WM_KEYDOWN, VK_RETURN, true, WindowEvent::kKeyDown, kVkReturn},
+           {WM_KEYDOWN, VK_ESCAPE, true, WindowEvent::kKeyDown, kVkEscape},
+           {WM_SYSKEYDOWN, VK_SPACE, true, WindowEvent::kSysKeyDown, kVkSpace},
+           {WM_KEYDOWN, VK_LEFT, true, WindowEvent::kKeyDown, kVkLeft},
+           {WM_KEYDOWN, VK_DOWN, true, WindowEvent::kKeyDown, kVkDown},
+           {WM_TIMER, 0x7FFF, true, WindowEvent::kTimer, 0x7FFF},
+           {WM_MOUSEMOVE, 0, true, WindowEvent::kMouseMove, 0},
+           {WM_LBUTTONDOWN, 0, true, WindowEvent::kLButtonDown, 0},
+           {WM_RBUTTONDOWN, 0, true, WindowEvent::kRButtonDown, 0},
+           {WM_KEYUP, VK_RETURN, false, {}, 0},
+           {WM_CHAR, 'a', false, {}, 0},
+           {WM_MOVE, 0, false, {}, 0},
+           {MM_WOM_OPEN, 0, false, {}, 0},
+       }) {
+    WindowMessage m{WindowEvent::kCreate, 99};
+    EXPECT_EQ(TranslateWindowMessage(c.message, c.wParam, 0, m), c.handled) << c.message;
+    if (!c.handled) continue;
+    EXPECT_EQ(m.event, c.event) << c.message;
+    EXPECT_EQ(m.key, c.key) << c.message;
+  }
+  // The wave notices keep the numbers the handler knows them by.
+  EXPECT_EQ(static_cast<UINT>(WindowEvent::kWaveDone), static_cast<UINT>(MM_WOM_DONE));
+  EXPECT_EQ(static_cast<UINT>(WindowEvent::kWaveClose), static_cast<UINT>(MM_WOM_CLOSE));
+}
+
+TEST(Win32MessagesTest, BoxStyles) {
+  EXPECT_EQ(MessageBoxStyle(BoxIcon::kNone), static_cast<UINT>(MB_OK));
+  EXPECT_EQ(MessageBoxStyle(BoxIcon::kInformation), static_cast<UINT>(MB_OK | 0x40));
+  EXPECT_EQ(MessageBoxStyle(BoxIcon::kWarning), static_cast<UINT>(MB_OK | MB_ICONWARNING));
+  EXPECT_EQ(MessageBoxStyle(BoxIcon::kError), static_cast<UINT>(MB_OK | MB_ICONERROR));
+}
+
+// A real window: creation inside the call, posted keys through the loop, the
+// timer with its identifier, and the quit code.
+TEST(Win32WindowTest, CreationKeysTimerAndQuit) {
+  GdiCanvas canvas(288, 272);
+  Win32WindowHost host(GetModuleHandleA(nullptr), canvas);
+  std::vector<WindowMessage> seen;
+  HWND duringCreate = nullptr;
+  const bool created = host.CreateMainWindow(
+      "VelmoraSystem 132", 288, 272, [&](const WindowMessage& m) -> intptr_t {
+        seen.push_back(m);
+        if (m.event == WindowEvent::kCreate) {
+          duringCreate = host.Window();
+          host.StartTimer(0x7FFF, 20);
+        }
+        if (m.event == WindowEvent::kTimer) {
+          host.StopTimer(0x7FFF);
+          PostMessageA(host.Window(), WM_KEYDOWN, VK_RETURN, 0);
+        }
+        if (m.event == WindowEvent::kKeyDown && m.key == kVkReturn) host.PostQuit(3);
+        return 0;
+      });
+  ASSERT_TRUE(created);
+  ASSERT_NE(host.Window(), nullptr);
+  EXPECT_EQ(duringCreate, host.Window());
+  ASSERT_FALSE(seen.empty());
+  EXPECT_EQ(seen.front().event, WindowEvent::kCreate);  // the first message handled
+  EXPECT_FALSE(IsWindowVisible(host.Window()));         // hidden until shown
+
+  char title[64] = {};
+  GetWindowTextA(host.Window(), title, sizeof title);
+  EXPECT_STREQ(title, "VelmoraSystem 132");
+  char className[64] = {};
+  GetClassNameA(host.Window(), className, sizeof className);
+  EXPECT_STREQ(className, "Velmora");
+  const LONG style = GetWindowLongA(host.Window(), GWL_STYLE);
+  EXPECT_TRUE(style & WS_SYSMENU);
+  EXPECT_TRUE(style & WS_MINIMIZEBOX);
+  EXPECT_FALSE(style & WS_MAXIMIZEBOX);
+  EXPECT_FALSE(style & WS_THICKFRAME);
+  RECT outer{};
+  GetWindowRect(host.Window(), &outer);
+  EXPECT_EQ(outer.right - outer.left, 288);
+  EXPECT_EQ(outer.bottom - outer.top, 272);
+
+  host.Show();
+  EXPECT_TRUE(IsWindowVisible(host.Window()));
+  EXPECT_EQ(host.RunMessageLoop(), 3);
+  int timers = 0, returns = 0, paints = 0;
+  for (const WindowMessage& m : seen) {
+    timers += m.event == WindowEvent::kTimer && m.key == 0x7FFF;
+    returns += m.event == WindowEvent::kKeyDown && m.key == kVkReturn;
+    paints += m.event == WindowEvent::kPaint;
+  }
+  EXPECT_EQ(timers, 1);
+  EXPECT_EQ(returns, 1);
+  EXPECT_GE(paints, 1);  // Show paints at once
+  DestroyWindow(host.Window());
+}
+
+TEST(Win32WindowTest, RefusedCreationLeavesNoWindow) {
+  GdiCanvas canvas(288, 272);
+  Win32WindowHost host(GetModuleHandleA(nullptr), canvas);
+  int calls = 0;
+  EXPECT_FALSE(host.CreateMainWindow("VelmoraSystem 132", 288, 272,
+                                     [&](const WindowMessage&) -> intptr_t {
+                                       ++calls;
+                                       return -1;
+                                     }));
+  EXPECT_EQ(host.Window(), nullptr);
+  EXPECT_EQ(calls, 1);  // nothing after the refused creation reaches the handler
+}
+
+// Passes the drawing on without its text (the GDI font and the software
+// canvas's differ) and either without the lines of wide pens, or with only
+// the wide lines of one colour.
+class Filtered final : public Canvas {
+ public:
+  enum Keep { kAllButWideLines, kWideLinesOnly };
+  Filtered(Canvas& inner, Keep keep, Color wideColor = {})
+      : inner_(inner), keep_(keep), wideColor_(wideColor) {}
+  void SelectPen(Color c, int w) override {
+    penWidth_ = w;
+    penColor_ = c;
+    inner_.SelectPen(c, w);
+  }
+  void SelectBrush(Color c) override { inner_.SelectBrush(c); }
+  void Rectangle(int l, int t, int r, int b) override {
+    if (keep_ == kAllButWideLines) inner_.Rectangle(l, t, r, b);
+  }
+  void MoveTo(int x, int y) override { inner_.MoveTo(x, y); }
+  void LineTo(int x, int y) override {
+    const bool wide = penWidth_ > 1;
+    if (keep_ == kAllButWideLines ? !wide : wide && penColor_ == wideColor_) {
+      inner_.LineTo(x, y);
+    } else {
+      inner_.MoveTo(x, y);
+    }
+  }
+  void SetTextColor(Color c) override { inner_.SetTextColor(c); }
+  void TextOut(int, int, std::string_view) override {}
+  void BeginPaint() override { inner_.BeginPaint(); }
+  void CopyToWindow(int x, int y, int w, int h) override { inner_.CopyToWindow(x, y, w, h); }
+  void WindowLine(Color c, int x0, int y0, int x1, int y1) override {
+    inner_.WindowLine(c, x0, y0, x1, y1);
+  }
+  void EndPaint() override { inner_.EndPaint(); }
+
+ private:
+  Canvas& inner_;
+  Keep keep_;
+  Color wideColor_;
+  int penWidth_ = 1;
+  Color penColor_{};
+};
+
+// The painter's drawing of one night on both canvases, filtered.
+struct TwoCanvases {
+  TwoCanvases(int32_t remCount, int32_t timePlus, int32_t moonFactor, Filtered::Keep keep,
+              Color wideColor = {}) {
+    Filtered gdiPart(gdi, keep, wideColor), rasterPart(raster, keep, wideColor);
+    for (SharedState* s : {&gdiState, &rasterState}) {
+      s->remCount = remCount;
+      s->timePlus = timePlus;
+      s->moonFactor = moonFactor;
+      BuildNightPlan(*s);
+    }
+    SimClock clock(0);
+    PaintWindow(gdiState, CreateDrawingObjects(gdiPart), gdiPart, clock, nullptr);
+    PaintWindow(rasterState, CreateDrawingObjects(rasterPart), rasterPart, clock, nullptr);
+    for (int y = 0; y < kHeight; ++y) {
+      for (int x = 0; x < kWidth; ++x) gdiPixels[y][x] = gdi.BitmapPixel(x, y);
+    }
+  }
+  Color Gdi(int x, int y) const { return gdiPixels[y][x]; }
+  Color Raster(int x, int y) const { return raster.Bitmap().ColorAt(x, y); }
+
+  static constexpr int kWidth = 288, kHeight = 272;
+  GdiCanvas gdi{kWidth, kHeight};
+  RasterCanvas raster{kWidth, kHeight, nullptr};
+  SharedState gdiState, rasterState;
+  std::vector<std::vector<Color>> gdiPixels{kHeight, std::vector<Color>(kWidth)};
+};
+
+struct Night {
+  const char* name;
+  int32_t remCount, timePlus, moonFactor;
+};
+constexpr Night kNights[] = {{"default night", 6, 0, 1}, {"short night", 2, 0, 8}, {"long night", 7, 6, 1}};
+
+// Rectangles, bands, hour lines and every 1-pixel rule: pixel for pixel.
+TEST(GdiCanvasTest, PaintsTheSamePixelsAsTheSoftwareCanvas) {
+  for (const Night& n : kNights) {
+    const TwoCanvases c(n.remCount, n.timePlus, n.moonFactor, Filtered::kAllButWideLines);
+    int differing = 0, firstX = -1, firstY = -1;
+    for (int y = 0; y < TwoCanvases::kHeight; ++y) {
+      for (int x = 0; x < TwoCanvases::kWidth; ++x) {
+        if (c.Gdi(x, y) == c.Raster(x, y)) continue;
+        if (differing++ == 0) firstX = x, firstY = y;
+      }
+    }
+    EXPECT_EQ(differing, 0) << n.name << ": first at " << firstX << "," << firstY;
+  }
+}
+
+// The 2-pixel curves, each alone: GDI draws wide lines as shapes of its own,
+// so a pixel may sit one step away, but every pixel of the curve has a pixel
+// of the same colour within one step on the other canvas.
+TEST(GdiCanvasTest, WideCurvesWithinOnePixelOfTheSoftwareCanvas) {
+  const Color yellow63{254, 254, 1}, cyan63{1, 254, 254};
+  for (const auto& [n, curve] : {std::pair{kNights[0], yellow63}, std::pair{kNights[0], cyan63},
+                                 std::pair{kNights[1], yellow63}, std::pair{kNights[1], cyan63},
+                                 std::pair{kNights[2], yellow63}, std::pair{kNights[2], cyan63}}) {
+    const TwoCanvases c(n.remCount, n.timePlus, n.moonFactor, Filtered::kWideLinesOnly, curve);
+    auto hasNeighbour = [](auto pixelOf, int x, int y, Color color) {
+      for (int dy = -1; dy <= 1; ++dy) {
+        for (int dx = -1; dx <= 1; ++dx) {
+          const int nx = x + dx, ny = y + dy;
+          if (nx < 0 || ny < 0 || nx >= TwoCanvases::kWidth || ny >= TwoCanvases::kHeight) continue;
+          if (pixelOf(nx, ny) == color) return true;
+        }
+      }
+      return false;
+    };
+    const Color background = c.Raster(0, 0);
+    int curvePixels = 0, unmatched = 0;
+    for (int y = 0; y < TwoCanvases::kHeight; ++y) {
+      for (int x = 0; x < TwoCanvases::kWidth; ++x) {
+        const Color g = c.Gdi(x, y), r = c.Raster(x, y);
+        curvePixels += r != background;
+        if (g != background && !hasNeighbour([&](int a, int b) { return c.Raster(a, b); }, x, y, g)) {
+          ++unmatched;
+        }
+        if (r != background && !hasNeighbour([&](int a, int b) { return c.Gdi(a, b); }, x, y, r)) {
+          ++unmatched;
+        }
+      }
+    }
+    EXPECT_GT(curvePixels, 500) << n.name;
+    EXPECT_EQ(unmatched, 0) << n.name;
+  }
+}
+
+TEST(GdiCanvasTest, TransparentTextMarksOnlyItsOwnPixels) {
+  GdiCanvas gdi(288, 272);
+  const Color grey{66, 66, 66}, yellow{255, 255, 128};
+  gdi.SelectBrush(grey);
+  gdi.SelectPen(grey, 1);
+  gdi.Rectangle(0, 0, 288, 272);
+  gdi.SetTextColor(yellow);
+  gdi.TextOut(12, 16, "STATE");
+  int inColour = 0, outside = 0;
+  for (int y = 0; y < 272; ++y) {
+    for (int x = 0; x < 288; ++x) {
+      const Color c = gdi.BitmapPixel(x, y);
+      if (c == grey) continue;
+      const bool inBox = x >= 12 && x < 80 && y >= 16 && y < 40;
+      inColour += inBox && c == yellow;
+      outside += !inBox;
+    }
+  }
+  EXPECT_GT(inColour, 20);  // the glyphs are there, in the text colour
+  EXPECT_EQ(outside, 0);    // and the background around them was left as it was
+}
+
+TEST(Win32ThreadsTest, RunsTheEntryOnASmallStack) {
+  Win32Threads threads;
+  static std::atomic<int> ran{0};
+  void* handle = threads.Start(
+      [](void* arg) {
+        Win32Threads().SetCurrentThreadPriority(ThreadPriority::kHighest);
+        ran = *static_cast<int*>(arg);
+      },
+      new int(7), 4096);
+  ASSERT_NE(handle, nullptr);
+  EXPECT_EQ(WaitForSingleObject(static_cast<HANDLE>(handle), 10000), WAIT_OBJECT_0);
+  EXPECT_EQ(ran.load(), 7);
+  CloseHandle(static_cast<HANDLE>(handle));
+}
+
+TEST(Win32ServiceManagerTest, QueriesOfThePortAccessSetUp) {
+  Win32ServiceManager manager;
+  // Wine, like every Windows it stands for, is of the NT family.
+  EXPECT_EQ(manager.PlatformId(), std::optional<uint32_t>(kPlatformWin32Nt));
+
+  char directory[MAX_PATH];
+  ASSERT_GT(GetCurrentDirectoryA(MAX_PATH, directory), 0u);
+  const std::string full = manager.FullPathName("giveio.sys");
+  EXPECT_EQ(full, std::string(directory) + (directory[strlen(directory) - 1] == '\\' ? "" : "\\") +
+                      "giveio.sys");
+
+  const std::string file = std::string(directory) + "\\velmora-test-file.sys";
+  EXPECT_FALSE(manager.FileExists(file));
+  std::FILE* f = std::fopen(file.c_str(), "w");
+  ASSERT_NE(f, nullptr);
+  std::fclose(f);
+  EXPECT_TRUE(manager.FileExists(file));
+  DeleteFileA(file.c_str());
+  EXPECT_FALSE(manager.FileExists(directory));  // a directory is not a driver file
+
+  // No giveio driver runs here: its device does not open, and says why.
+  EXPECT_EQ(manager.OpenDevice("\\\\.\\giveio", kGenericRead), nullptr);
+  EXPECT_NE(manager.LastError(), 0u);
+}
+
+}  // namespace
+}  // namespace velmora

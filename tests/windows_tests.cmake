@@ -1,0 +1,43 @@
+# The Windows build's tests: the core's tests and the Win32 back-end's own,
+# cross-compiled and run under Wine in a virtual X display, and the
+# end-to-end test of velmora.exe under Wine.
+
+# googletest from Debian's sources (package googletest), built here with the
+# cross compiler; its own warnings are not ours.
+set(VELMORA_GOOGLETEST_SOURCE /usr/src/googletest CACHE PATH "googletest sources")
+set(BUILD_GMOCK OFF CACHE BOOL "" FORCE)
+set(INSTALL_GTEST OFF CACHE BOOL "" FORCE)
+add_subdirectory(${VELMORA_GOOGLETEST_SOURCE} ${CMAKE_BINARY_DIR}/googletest EXCLUDE_FROM_ALL)
+target_compile_options(gtest PRIVATE -w)
+target_compile_options(gtest_main PRIVATE -w)
+
+add_executable(velmora_tests ${VELMORA_CORE_TESTS} win32_test.cpp)
+target_link_libraries(velmora_tests PRIVATE velmora_core velmora_tool_args velmora_win32
+                      gtest_main)
+
+# Wine's own loader for the build's word size (Debian keeps them in
+# /usr/lib/wine): a 32-bit program needs a kernel that runs 32-bit programs.
+if(CMAKE_SIZEOF_VOID_P EQUAL 8)
+  find_program(VELMORA_WINE NAMES wine64 PATHS /usr/lib/wine REQUIRED)
+  set(VELMORA_EXE_FORMAT "PE32+ executable (GUI) x86-64")
+else()
+  find_program(VELMORA_WINE NAMES wine PATHS /usr/lib/wine NO_DEFAULT_PATH REQUIRED)
+  set(VELMORA_EXE_FORMAT "PE32 executable (GUI) Intel 80386")
+endif()
+# The render of the Linux build, for the pulses velmora.exe must play.
+set(VELMORA_NATIVE_RENDER ${CMAKE_SOURCE_DIR}/build/default/velmora-render
+    CACHE FILEPATH "velmora-render of the Linux build")
+
+add_test(NAME core_tests_under_wine
+         COMMAND bash ${CMAKE_CURRENT_SOURCE_DIR}/wine_run.sh ${VELMORA_WINE}
+                 ${CMAKE_BINARY_DIR}/wineprefix $<TARGET_FILE:velmora_tests>)
+set_tests_properties(core_tests_under_wine PROPERTIES TIMEOUT 600)
+
+add_test(NAME velmora_wine_e2e
+         COMMAND bash ${CMAKE_CURRENT_SOURCE_DIR}/velmora_wine_e2e.sh ${VELMORA_WINE}
+                 $<TARGET_FILE:velmora> ${VELMORA_NATIVE_RENDER})
+set_tests_properties(velmora_wine_e2e PROPERTIES TIMEOUT 600)
+
+add_test(NAME velmora_exe_imports
+         COMMAND bash ${CMAKE_CURRENT_SOURCE_DIR}/exe_imports.sh $<TARGET_FILE:velmora>
+                 ${VELMORA_EXE_FORMAT})
