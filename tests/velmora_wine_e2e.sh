@@ -1,2 +1,128 @@
 #!/usr/bin/env bash
-exit 1
+# velmora.exe end to end under Wine: a fresh Wine prefix, a virtual display
+# and a PulseAudio null sink at 32000 Hz u8 mono whose monitor parecord
+# captures (at that format nothing is resampled: the bytes captured are the
+# bytes waveOut played). The window's pixels are checked after start-up;
+# Enter starts the night and the captured audio must carry the programme's
+# first pulses exactly as velmora-render writes them; Escape ends the program
+# with status 0. Light mode: without giveio.sys the port-access set-up ends
+# in the "ERROR" box; a key closes it and the status is 0.
+#   velmora_wine_e2e.sh WINE_LOADER VELMORA_EXE VELMORA_RENDER
+set -u
+wine=$1
+exe=$(realpath "$2")
+render=$(realpath "$3")
+for tool in Xvfb xdotool convert python3 pulseaudio parecord pactl "$wine"; do
+  command -v "$tool" >/dev/null || { echo "FAIL: $tool is not installed"; exit 1; }
+done
+[ -x "$render" ] || { echo "FAIL: no velmora-render at $render (build the default preset first)"; exit 1; }
+fail=0
+check() {  # check NAME COMMAND...
+  local name=$1; shift
+  if "$@"; then echo "ok: $name"; else echo "FAIL: $name"; fail=1; fi
+}
+work=$(mktemp -d)
+export WINEPREFIX=$work/prefix WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
+export XDG_RUNTIME_DIR=$work/run PULSE_RUNTIME_PATH=$work/run/pulse
+mkdir -p "$XDG_RUNTIME_DIR" && chmod 700 "$XDG_RUNTIME_DIR"
+pids=()
+cleanup() {
+  "$(dirname "$wine")/wineserver" -k 2>/dev/null
+  for pid in "${pids[@]}"; do kill "$pid" 2>/dev/null; done
+  pulseaudio --kill 2>/dev/null
+  if [ -n "${VELMORA_KEEP:-}" ]; then echo "kept $work"; else rm -rf "$work"; fi
+}
+trap cleanup EXIT
+
+Xvfb -displayfd 3 -screen 0 640x480x24 -nolisten tcp 3>"$work/display" 2>/dev/null &
+pids+=($!)
+for _ in $(seq 50); do [ -s "$work/display" ] && break; sleep 0.1; done
+export DISPLAY=":$(cat "$work/display")"
+
+pulseaudio -n --daemonize=yes --exit-idle-time=-1 --system=false \
+  --load="module-native-protocol-unix" \
+  --load="module-null-sink sink_name=velmora rate=32000 format=u8 channels=1" 2>"$work/pulse.err" ||
+  { echo "FAIL: pulseaudio does not start: $(cat "$work/pulse.err")"; exit 1; }
+pactl set-default-sink velmora
+
+echo "making a fresh Wine prefix..."
+"$wine" wineboot --init >/dev/null 2>&1
+"$wine" reg add 'HKCU\Software\Wine\Drivers' /v Audio /d pulse /f >/dev/null 2>&1
+
+# Prints the id of the visible window titled $1, waiting up to 30 seconds.
+wait_window() {
+  local wid=""
+  for _ in $(seq 300); do
+    wid=$(xdotool search --onlyvisible --name "^$1\$" 2>/dev/null | head -1)
+    [ -n "$wid" ] && break
+    sleep 0.1
+  done
+  echo "$wid"
+}
+
+parecord --raw --format=u8 --rate=32000 --channels=1 -d velmora.monitor "$work/played.raw" &
+pids+=($!)
+
+words=(m1 r2 +0)
+"$wine" "$exe" "${words[@]}" 2>"$work/stderr" &
+velmora_pid=$!
+wid=$(wait_window 'VelmoraSystem 132')
+check "window appears" test -n "$wid"
+[ -n "$wid" ] || { cat "$work/stderr"; exit 1; }
+sleep 2
+import -window "$wid" "$work/shot.png" 2>/dev/null
+# Pixels of each colour, wherever the window manager put the client area.
+count() { convert "$work/shot.png" -fill black +opaque "rgb($1)" -fill white -opaque "rgb($1)" \
+  -format "%[fx:int(w*h*mean)]" info:; }
+check "status boxes in grey 16 ($(count 66,66,66) px)" test "$(count 66,66,66)" -gt 15000
+check "chart band in yellow 16 ($(count 160,160,95) px)" test "$(count 160,160,95)" -gt 2000
+check "background and help area in grey 63 ($(count 254,254,254) px)" \
+  test "$(count 254,254,254)" -gt 10000
+
+"$render" --quiet --format raw --out - -- "${words[@]}" 2>/dev/null | head -c 400000 >"$work/render.raw"
+find_pulses() {
+  python3 - "$work/render.raw" "$work/played.raw" <<'PY'
+import sys
+render = open(sys.argv[1], "rb").read()
+played = open(sys.argv[2], "rb").read()
+first = next(i for i, b in enumerate(render) if b != 128)
+at = played.find(render[first - 1:first - 1 + 20 * 1776])
+print(f"  first pulse at sample {first} of the render; found in the captured audio at {at}"
+      f" of {len(played)}")
+sys.exit(0 if at >= 0 else 1)
+PY
+}
+# With no window manager, a click is what gives a Wine window the keyboard
+# (a click only marks the bitmap for copying).
+xdotool mousemove --window "$wid" 144 200 click 1
+sleep 0.5
+xdotool key Return
+for _ in $(seq 40); do
+  sleep 1
+  find_pulses >/dev/null && break
+done
+check "captured audio carries the programme's first pulses" find_pulses
+xdotool key Escape
+for _ in $(seq 100); do kill -0 "$velmora_pid" 2>/dev/null || break; sleep 0.1; done
+if kill -0 "$velmora_pid" 2>/dev/null; then echo "velmora.exe still runs after Escape"; kill "$velmora_pid"; fi
+wait "$velmora_pid"; status=$?
+check "Escape: status 0" test "$status" -eq 0
+
+# Light mode: no giveio.sys in the current directory, no driver.
+(cd "$work" && exec "$wine" "$exe" '!') 2>"$work/light.err" &
+light_pid=$!
+box=$(wait_window ERROR)
+check "light mode: the ERROR box" test -n "$box"
+if [ -n "$box" ]; then
+  sleep 1
+  xdotool windowactivate --sync "$box" 2>/dev/null || xdotool windowfocus --sync "$box" 2>/dev/null
+  xdotool key Return
+fi
+for _ in $(seq 100); do kill -0 "$light_pid" 2>/dev/null || break; sleep 0.1; done
+if kill -0 "$light_pid" 2>/dev/null; then echo "velmora.exe still runs after the box"; kill "$light_pid"; fi
+wait "$light_pid"; status=$?
+check "light mode: status 0" test "$status" -eq 0
+check "light mode: the box's text" grep -q "ERROR: Can't use LPT port. This is take a GIVEIO.SYS file." \
+  "$work/light.err"
+[ "$fail" -eq 0 ] || { echo "--- velmora.exe said:"; cat "$work/stderr" "$work/light.err"; }
+exit $fail
