@@ -1,20 +1,42 @@
 #!/usr/bin/env bash
 # Installs what Velmora needs to build and test on Debian 12, through sudo when
 # not root. Safe to run again.
+#   scripts/setup.sh             the Linux build
+#   scripts/setup.sh --windows   and the Windows cross build (mingw-w64, zip)
+#   scripts/setup.sh --tests     and everything the tests use, Wine included
 set -euo pipefail
+cd "$(dirname "$0")/.."
 packages=(cmake ninja-build g++ pkg-config libgtest-dev libgmock-dev libbenchmark-dev
           libsndfile1-dev libsdl2-dev libsdl2-ttf-dev libx11-dev fonts-dejavu-core zlib1g-dev python3)
-# The end-to-end tests drive the window on a virtual display.
-if [ "${1:-}" = "--tests" ]; then
-  packages+=(xvfb xdotool imagemagick clang libclang-rt-14-dev man-db)
-fi
+windows=(g++-mingw-w64-i686 g++-mingw-w64-x86-64 googletest zip unzip file)
+for option in "$@"; do
+  case "$option" in
+    --windows) packages+=("${windows[@]}") ;;
+    --tests)
+      # The end-to-end tests drive the windows on virtual displays; the
+      # Windows build's run under Wine with PulseAudio capturing its sound;
+      # the package is checked with lintian.
+      packages+=("${windows[@]}" xvfb xdotool imagemagick clang libclang-rt-14-dev man-db
+                 wine wine64 pulseaudio pulseaudio-utils dpkg-dev lintian fakeroot)
+      ;;
+    *) echo "usage: scripts/setup.sh [--windows] [--tests]" >&2; exit 2 ;;
+  esac
+done
+as_root=()
+[ "$(id -u)" -eq 0 ] || as_root=(sudo)
 missing=()
 for p in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
 done
 if ((${#missing[@]})); then
-  as_root=()
-  [ "$(id -u)" -eq 0 ] || as_root=(sudo)
   "${as_root[@]}" apt-get update
   "${as_root[@]}" env DEBIAN_FRONTEND=noninteractive apt-get install -y --no-install-recommends "${missing[@]}"
+fi
+# 32-bit Wine, for the 32-bit velmora.exe, only where the kernel runs 32-bit
+# programs (some kernels have that switched off).
+if [[ " $* " == *" --tests "* ]] && scripts/runs_32bit.sh &&
+   ! dpkg-query -W -f='${Status}' wine32:i386 2>/dev/null | grep -q "install ok installed"; then
+  "${as_root[@]}" dpkg --add-architecture i386
+  "${as_root[@]}" apt-get update
+  "${as_root[@]}" env DEBIAN_FRONTEND=noninteractive apt-get install -y --no-install-recommends wine32:i386
 fi

@@ -6,17 +6,18 @@ prefix=$(mktemp -d)
 trap 'rm -rf "$prefix"' EXIT
 cmake --install "$build" --prefix "$prefix" >/dev/null || { echo "FAIL: install"; exit 1; }
 fail=0
-for f in bin/velmora bin/velmora-plan bin/velmora-render share/man/man1/velmora.1 \
-         share/man/man1/velmora-plan.1 share/man/man1/velmora-render.1 \
+for f in bin/velmora bin/velmora-plan bin/velmora-render share/man/man1/velmora.1.gz \
+         share/man/man1/velmora-plan.1.gz share/man/man1/velmora-render.1.gz \
          share/applications/velmora.desktop share/icons/hicolor/scalable/apps/velmora.svg \
-         share/doc/velmora/README.md; do
+         share/doc/velmora/README.md share/doc/velmora/LICENSE share/doc/velmora/copyright \
+         share/doc/velmora/changelog.gz; do
   [ -e "$prefix/$f" ] || { echo "FAIL: missing $f"; fail=1; }
 done
 "$prefix/bin/velmora-plan" --version | grep -Eq '^velmora-plan [0-9]+\.[0-9]+\.[0-9]+$' ||
   { echo "FAIL: installed velmora-plan --version"; fail=1; }
 "$prefix/bin/velmora-render" --quiet --healing-only 1 --format raw --out "$prefix/one.raw" &&
   [ "$(stat -c %s "$prefix/one.raw")" -eq 32000 ] || { echo "FAIL: installed velmora-render"; fail=1; }
-for page in "$prefix"/share/man/man1/*.1; do
+for page in "$prefix"/share/man/man1/*.1.gz; do
   if [ -n "$(man --warnings -l "$page" 2>&1 >/dev/null)" ]; then echo "FAIL: man warnings in $page"; fail=1; fi
 done
 exit $fail
