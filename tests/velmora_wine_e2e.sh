@@ -5,8 +5,9 @@
 # bytes waveOut played). The window's pixels are checked after start-up;
 # Enter starts the night and the captured audio must carry the programme's
 # first pulses exactly as velmora-render writes them; Escape ends the program
-# with status 0. Light mode: without giveio.sys the port-access set-up ends
-# in the "ERROR" box; a key closes it and the status is 0.
+# with status 0; so does Alt+F4. Without a sound device the window still
+# runs and says so once. Light mode: without giveio.sys the port-access
+# set-up ends in the "ERROR" box; a key closes it and the status is 0.
 #   velmora_wine_e2e.sh WINE_LOADER VELMORA_EXE VELMORA_RENDER
 set -u
 wine=$1
@@ -108,6 +109,41 @@ if kill -0 "$velmora_pid" 2>/dev/null; then echo "velmora.exe still runs after E
 wait "$velmora_pid"; status=$?
 check "Escape: status 0" test "$status" -eq 0
 
+# Alt+F4 goes through the default procedure to the close command: the
+# close path, status 0.
+"$wine" "$exe" m1 2>"$work/altf4.err" &
+altf4_pid=$!
+altf4_wid=$(wait_window 'VelmoraSystem 132')
+check "Alt+F4: the window comes" test -n "$altf4_wid"
+if [ -n "$altf4_wid" ]; then
+  xdotool mousemove --window "$altf4_wid" 144 200 click 1
+  sleep 0.5
+  xdotool key alt+F4
+fi
+for _ in $(seq 100); do kill -0 "$altf4_pid" 2>/dev/null || break; sleep 0.1; done
+if kill -0 "$altf4_pid" 2>/dev/null; then echo "velmora.exe still runs after Alt+F4"; kill "$altf4_pid"; fi
+wait "$altf4_pid"; status=$?
+check "Alt+F4: status 0" test "$status" -eq 0
+
+# No sound device (Wine's audio turned off): said once, the window still
+# comes, and Escape still ends the program with status 0.
+"$wine" reg add 'HKCU\Software\Wine\Drivers' /v Audio /d '' /f >/dev/null 2>&1
+"$wine" "$exe" m1 2>"$work/silent.err" &
+silent_pid=$!
+silent_wid=$(wait_window 'VelmoraSystem 132')
+check "no sound device: the window comes" test -n "$silent_wid"
+if [ -n "$silent_wid" ]; then
+  sleep 1
+  xdotool mousemove --window "$silent_wid" 144 200 click 1
+  sleep 0.5
+  xdotool key Escape
+fi
+for _ in $(seq 100); do kill -0 "$silent_pid" 2>/dev/null || break; sleep 0.1; done
+if kill -0 "$silent_pid" 2>/dev/null; then echo "velmora.exe still runs after Escape"; kill "$silent_pid"; fi
+wait "$silent_pid"; status=$?
+check "no sound device: status 0" test "$status" -eq 0
+check "no sound device: said once" test "$(grep -c 'velmora: no sound device' "$work/silent.err")" -eq 1
+
 # Light mode: no giveio.sys in the current directory, no driver.
 (cd "$work" && exec "$wine" "$exe" '!') 2>"$work/light.err" &
 light_pid=$!
@@ -124,5 +160,5 @@ wait "$light_pid"; status=$?
 check "light mode: status 0" test "$status" -eq 0
 check "light mode: the box's text" grep -q "ERROR: Can't use LPT port. This is take a GIVEIO.SYS file." \
   "$work/light.err"
-[ "$fail" -eq 0 ] || { echo "--- velmora.exe said:"; cat "$work/stderr" "$work/light.err"; }
+[ "$fail" -eq 0 ] || { echo "--- velmora.exe said:"; cat "$work"/*.err "$work/stderr"; }
 exit $fail
