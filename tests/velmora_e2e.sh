@@ -5,6 +5,7 @@
 # first pulses exactly as velmora-render writes them; Escape ends the program
 # with status 0 at once. Without a display velmora says so and exits with 1.
 set -u
+here=$(cd "$(dirname "$0")" && pwd)
 velmora=$1
 render=$2
 for tool in Xvfb xdotool convert python3; do
@@ -68,16 +69,7 @@ check "help area" test "$(pixel 280 260)" = "254,254,254"
 # Enter they must turn up in what the device plays (waited for, up to 30 s).
 "$render" --quiet --format raw --out - -- "${words[@]}" 2>/dev/null | head -c 400000 >"$work/render.raw"
 find_pulses() {
-  python3 - "$work/render.raw" "$work/played.raw" <<'PY'
-import sys
-render = open(sys.argv[1], "rb").read()
-played = open(sys.argv[2], "rb").read()
-first = next(i for i, b in enumerate(render) if b != 128)
-at = played.find(render[first - 1:first - 1 + 20 * 1776])
-print(f"  first pulse at sample {first} of the render; found in the played audio at {at}"
-      f" of {len(played)}")
-sys.exit(0 if at >= 0 else 1)
-PY
+  python3 "$here/find_pulses.py" "$work/render.raw" "$work/played.raw"
 }
 xdotool windowfocus --sync "$wid" 2>/dev/null
 xdotool key Return

@@ -10,6 +10,7 @@
 # set-up ends in the "ERROR" box; a key closes it and the status is 0.
 #   velmora_wine_e2e.sh WINE_LOADER VELMORA_EXE VELMORA_RENDER
 set -u
+here=$(cd "$(dirname "$0")" && pwd)
 wine=$1
 exe=$(realpath "$2")
 render=$(realpath "$3")
@@ -82,16 +83,7 @@ check "background and help area in grey 63 ($(count 254,254,254) px)" \
 
 "$render" --quiet --format raw --out - -- "${words[@]}" 2>/dev/null | head -c 400000 >"$work/render.raw"
 find_pulses() {
-  python3 - "$work/render.raw" "$work/played.raw" <<'PY'
-import sys
-render = open(sys.argv[1], "rb").read()
-played = open(sys.argv[2], "rb").read()
-first = next(i for i, b in enumerate(render) if b != 128)
-at = played.find(render[first - 1:first - 1 + 20 * 1776])
-print(f"  first pulse at sample {first} of the render; found in the captured audio at {at}"
-      f" of {len(played)}")
-sys.exit(0 if at >= 0 else 1)
-PY
+  python3 "$here/find_pulses.py" "$work/render.raw" "$work/played.raw"
 }
 # With no window manager, a click is what gives a Wine window the keyboard
 # (a click only marks the bitmap for copying).
