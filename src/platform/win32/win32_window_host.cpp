@@ -77,12 +77,10 @@ bool Win32WindowHost::CreateMainWindow(const std::string& title, int width, int 
 
   // An overlapped window with a system menu and a minimise box: a caption,
   // no maximise box, no sizing border. Start-up runs inside this call.
-  bool refused = false;
-  refused_ = &refused;
+  refused_ = false;
   const HWND window = CreateWindowExA(0, kClassName, title.c_str(), WS_SYSMENU | WS_MINIMIZEBOX, 0,
                                       0, width, height, nullptr, nullptr, instance_, this);
-  refused_ = nullptr;
-  if (window == nullptr && !refused) {
+  if (window == nullptr && !refused_) {
     std::fprintf(stderr, "velmora: cannot create the window (system error %lu)\n",
                  static_cast<unsigned long>(GetLastError()));
   }
@@ -111,7 +109,7 @@ LRESULT Win32WindowHost::Handle(HWND window, UINT message, WPARAM wParam, LPARAM
     if (handler_(m) == -1 && message == WM_CREATE) {
       // Start-up stopped: the window goes again, and nothing more reaches the
       // handler from it.
-      if (refused_) *refused_ = true;
+      refused_ = true;
       handler_ = nullptr;
       DefWindowProcA(window, message, wParam, lParam);
       return -1;

@@ -52,7 +52,7 @@ class Win32WindowHost final : public WindowHost {
   HWND window_ = nullptr;
   Handler handler_;
   WaveMessageSink* waveSink_ = nullptr;
-  bool* refused_ = nullptr;  // set while creating: did start-up stop?
+  bool refused_ = false;  // the handler stopped the last creation
 };
 
 // The message of the handler for a window message, or false for one the
