@@ -1,5 +1,7 @@
 // The Linux parallel port's routes: the kernel's devices matched by address,
 // and what a user is told when no route exists.
+#include "platform/linux/linux_port.h"
+
 #include <gtest/gtest.h>
 #include <unistd.h>
 
@@ -8,7 +10,6 @@
 
 #include "app/main_window.h"
 #include "fake_services.h"
-#include "platform/linux/linux_port.h"
 
 namespace velmora {
 namespace {

@@ -75,8 +75,8 @@ TEST(Win32WindowTest, CreationKeysTimerAndQuit) {
   Win32WindowHost host(GetModuleHandleA(nullptr), canvas);
   std::vector<WindowMessage> seen;
   HWND duringCreate = nullptr;
-  const bool created = host.CreateMainWindow(
-      "VelmoraSystem 132", 288, 272, [&](const WindowMessage& m) -> intptr_t {
+  const bool created =
+      host.CreateMainWindow("VelmoraSystem 132", 288, 272, [&](const WindowMessage& m) -> intptr_t {
         seen.push_back(m);
         if (m.event == WindowEvent::kCreate) {
           duringCreate = host.Window();
@@ -131,11 +131,11 @@ TEST(Win32WindowTest, RefusedCreationLeavesNoWindow) {
   GdiCanvas canvas(288, 272);
   Win32WindowHost host(GetModuleHandleA(nullptr), canvas);
   int calls = 0;
-  EXPECT_FALSE(host.CreateMainWindow("VelmoraSystem 132", 288, 272,
-                                     [&](const WindowMessage&) -> intptr_t {
-                                       ++calls;
-                                       return -1;
-                                     }));
+  EXPECT_FALSE(
+      host.CreateMainWindow("VelmoraSystem 132", 288, 272, [&](const WindowMessage&) -> intptr_t {
+        ++calls;
+        return -1;
+      }));
   EXPECT_EQ(host.Window(), nullptr);
   EXPECT_EQ(calls, 1);  // nothing after the refused creation reaches the handler
 }
@@ -215,7 +215,8 @@ struct Night {
   const char* name;
   int32_t remCount, timePlus, moonFactor;
 };
-constexpr Night kNights[] = {{"default night", 6, 0, 1}, {"short night", 2, 0, 8}, {"long night", 7, 6, 1}};
+constexpr Night kNights[] = {
+    {"default night", 6, 0, 1}, {"short night", 2, 0, 8}, {"long night", 7, 6, 1}};
 
 // Rectangles, bands, hour lines and every 1-pixel rule: pixel for pixel.
 TEST(GdiCanvasTest, PaintsTheSamePixelsAsTheSoftwareCanvas) {
@@ -257,7 +258,8 @@ TEST(GdiCanvasTest, WideCurvesWithinOnePixelOfTheSoftwareCanvas) {
       for (int x = 0; x < TwoCanvases::kWidth; ++x) {
         const Color g = c.Gdi(x, y), r = c.Raster(x, y);
         curvePixels += r != background;
-        if (g != background && !hasNeighbour([&](int a, int b) { return c.Raster(a, b); }, x, y, g)) {
+        if (g != background &&
+            !hasNeighbour([&](int a, int b) { return c.Raster(a, b); }, x, y, g)) {
           ++unmatched;
         }
         if (r != background && !hasNeighbour([&](int a, int b) { return c.Gdi(a, b); }, x, y, r)) {

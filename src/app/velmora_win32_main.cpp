@@ -29,7 +29,8 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int) {
   static Win32ServiceManager serviceManager;
   static GiveioAccess portAccess(serviceManager);
   // The run-time has split the command line into the argument vector.
-  static App app(state, AppServices{SystemClock(), threads, waveDevice, port, host, canvas, portAccess},
+  static App app(state,
+                 AppServices{SystemClock(), threads, waveDevice, port, host, canvas, portAccess},
                  std::vector<std::string>(__argv + 1, __argv + __argc));
   const int code = RunVelmora(app);
   // End at once, workers included, without running static destructors under

@@ -4,7 +4,9 @@ namespace velmora {
 
 namespace {
 // The word holding byte `offset`; offsets are inside the ring, so they fit.
-inline size_t WordIndex(int64_t offset) { return static_cast<size_t>(offset >> 3); }
+inline size_t WordIndex(int64_t offset) {
+  return static_cast<size_t>(offset >> 3);
+}
 
 constexpr uint64_t kSilentWord = 0x8080808080808080ull;
 

@@ -5,7 +5,9 @@
 namespace velmora {
 namespace {
 
-COLORREF ColorRef(Color c) { return RGB(c.r, c.g, c.b); }
+COLORREF ColorRef(Color c) {
+  return RGB(c.r, c.g, c.b);
+}
 
 }  // namespace
 
@@ -40,7 +42,9 @@ HPEN GdiCanvas::Pen(Color color, int width) {
   return found->second;
 }
 
-void GdiCanvas::SelectPen(Color color, int width) { SelectObject(Bitmap(), Pen(color, width)); }
+void GdiCanvas::SelectPen(Color color, int width) {
+  SelectObject(Bitmap(), Pen(color, width));
+}
 
 void GdiCanvas::SelectBrush(Color color) {
   const COLORREF key = ColorRef(color);
@@ -53,11 +57,17 @@ void GdiCanvas::Rectangle(int left, int top, int right, int bottom) {
   ::Rectangle(Bitmap(), left, top, right, bottom);
 }
 
-void GdiCanvas::MoveTo(int x, int y) { MoveToEx(Bitmap(), x, y, nullptr); }
+void GdiCanvas::MoveTo(int x, int y) {
+  MoveToEx(Bitmap(), x, y, nullptr);
+}
 
-void GdiCanvas::LineTo(int x, int y) { ::LineTo(Bitmap(), x, y); }
+void GdiCanvas::LineTo(int x, int y) {
+  ::LineTo(Bitmap(), x, y);
+}
 
-void GdiCanvas::SetTextColor(Color color) { ::SetTextColor(Bitmap(), ColorRef(color)); }
+void GdiCanvas::SetTextColor(Color color) {
+  ::SetTextColor(Bitmap(), ColorRef(color));
+}
 
 void GdiCanvas::TextOut(int x, int y, std::string_view text) {
   const std::string line(text);

@@ -8,12 +8,11 @@
 // Thread safety: window thread only.
 #pragma once
 
-#include "platform/win32/windows_api.h"
-
 #include <cstdint>
 #include <map>
 
 #include "platform/canvas.h"
+#include "platform/win32/windows_api.h"
 
 namespace velmora {
 

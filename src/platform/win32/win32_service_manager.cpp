@@ -21,8 +21,8 @@ ServiceHandle Win32ServiceManager::CreateService(ServiceHandle manager, const st
                                                  uint32_t errorControl,
                                                  const std::string& binaryPath) {
   return CreateServiceA(static_cast<SC_HANDLE>(manager), name.c_str(), displayName.c_str(), access,
-                        serviceType, startType, errorControl, binaryPath.c_str(), nullptr,
-                        nullptr, nullptr, nullptr, nullptr);
+                        serviceType, startType, errorControl, binaryPath.c_str(), nullptr, nullptr,
+                        nullptr, nullptr, nullptr);
 }
 
 ServiceHandle Win32ServiceManager::OpenService(ServiceHandle manager, const std::string& name,
@@ -47,14 +47,18 @@ std::string Win32ServiceManager::FullPathName(const std::string& fileName) {
 }
 
 ServiceHandle Win32ServiceManager::OpenDevice(const std::string& path, uint32_t access) {
-  const HANDLE device = CreateFileA(path.c_str(), access, 0, nullptr, OPEN_EXISTING,
-                                    FILE_ATTRIBUTE_NORMAL, nullptr);
+  const HANDLE device =
+      CreateFileA(path.c_str(), access, 0, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
   return device == INVALID_HANDLE_VALUE ? nullptr : device;
 }
 
-void Win32ServiceManager::CloseHandle(ServiceHandle handle) { ::CloseHandle(handle); }
+void Win32ServiceManager::CloseHandle(ServiceHandle handle) {
+  ::CloseHandle(handle);
+}
 
-uint32_t Win32ServiceManager::LastError() { return GetLastError(); }
+uint32_t Win32ServiceManager::LastError() {
+  return GetLastError();
+}
 
 bool Win32ServiceManager::FileExists(const std::string& fileName) {
   const DWORD attributes = GetFileAttributesA(fileName.c_str());

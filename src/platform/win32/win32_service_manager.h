@@ -14,8 +14,8 @@ class Win32ServiceManager final : public ServiceManager {
   std::optional<uint32_t> PlatformId() override;
   ServiceHandle OpenSCManager(uint32_t access) override;
   ServiceHandle CreateService(ServiceHandle manager, const std::string& name,
-                              const std::string& displayName, uint32_t access,
-                              uint32_t serviceType, uint32_t startType, uint32_t errorControl,
+                              const std::string& displayName, uint32_t access, uint32_t serviceType,
+                              uint32_t startType, uint32_t errorControl,
                               const std::string& binaryPath) override;
   ServiceHandle OpenService(ServiceHandle manager, const std::string& name,
                             uint32_t access) override;

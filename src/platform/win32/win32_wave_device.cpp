@@ -15,9 +15,8 @@ bool Win32WaveDevice::Open(const WaveFormat& format, WaveNoticeTarget& target) {
   wave.nBlockAlign = format.blockAlign;
   wave.wBitsPerSample = format.bitsPerSample;
   wave.cbSize = format.extraSize;
-  const MMRESULT result =
-      waveOutOpen(&out_, WAVE_MAPPER, &wave, reinterpret_cast<DWORD_PTR>(host_.Window()), 0,
-                  CALLBACK_WINDOW);
+  const MMRESULT result = waveOutOpen(
+      &out_, WAVE_MAPPER, &wave, reinterpret_cast<DWORD_PTR>(host_.Window()), 0, CALLBACK_WINDOW);
   if (result != MMSYSERR_NOERROR) {
     out_ = nullptr;
     std::fprintf(stderr,

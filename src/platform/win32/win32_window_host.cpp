@@ -148,7 +148,9 @@ void Win32WindowHost::StartTimer(uint32_t id, int periodMs) {
   SetTimer(window_, id, static_cast<UINT>(periodMs), nullptr);
 }
 
-void Win32WindowHost::StopTimer(uint32_t id) { KillTimer(window_, id); }
+void Win32WindowHost::StopTimer(uint32_t id) {
+  KillTimer(window_, id);
+}
 
 void Win32WindowHost::ShowMessageBox(const std::string& caption, const std::string& text,
                                      BoxIcon icon) {
@@ -159,6 +161,8 @@ void Win32WindowHost::ShowMessageBox(const std::string& caption, const std::stri
   MessageBoxA(owner, text.c_str(), caption.c_str(), MessageBoxStyle(icon));
 }
 
-void Win32WindowHost::PostQuit(int code) { PostQuitMessage(code); }
+void Win32WindowHost::PostQuit(int code) {
+  PostQuitMessage(code);
+}
 
 }  // namespace velmora

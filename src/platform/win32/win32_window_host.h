@@ -8,10 +8,9 @@
 // Thread safety: window thread only.
 #pragma once
 
-#include "platform/win32/windows_api.h"
-
 #include <string>
 
+#include "platform/win32/windows_api.h"
 #include "platform/window_host.h"
 
 namespace velmora {

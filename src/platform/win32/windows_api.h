@@ -9,8 +9,11 @@
 #ifndef NOMINMAX
 #define NOMINMAX
 #endif
+// <windows.h> must come before <mmsystem.h>.
+// clang-format off
 #include <windows.h>
 #include <mmsystem.h>
+// clang-format on
 
 #undef TextOut
 #undef CreateService
