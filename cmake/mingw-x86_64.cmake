@@ -1,14 +1,5 @@
-# Cross-compiling for 64-bit Windows with Debian's mingw-w64 (package
-# g++-mingw-w64-x86-64). The same sources as the 32-bit build; this build is
-# the one the tests run under 64-bit Wine where a machine cannot run 32-bit
-# programs. Posix thread model and static linking as for 32 bits.
-set(CMAKE_SYSTEM_NAME Windows)
-set(CMAKE_SYSTEM_PROCESSOR x86_64)
-set(CMAKE_C_COMPILER x86_64-w64-mingw32-gcc-posix)
-set(CMAKE_CXX_COMPILER x86_64-w64-mingw32-g++-posix)
-set(CMAKE_RC_COMPILER x86_64-w64-mingw32-windres)
-set(CMAKE_FIND_ROOT_PATH /usr/x86_64-w64-mingw32)
-set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)
-set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
-set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
-set(CMAKE_EXE_LINKER_FLAGS_INIT "-static -static-libgcc -static-libstdc++")
+# Cross-compiling for 64-bit Windows with mingw-w64: the same sources as the
+# 32-bit build, and the build the tests run under 64-bit Wine where a machine
+# cannot run 32-bit programs.
+set(VELMORA_MINGW_PROCESSOR x86_64)
+include(${CMAKE_CURRENT_LIST_DIR}/mingw-common.cmake)

@@ -5,17 +5,12 @@
 # first pulses exactly as velmora-render writes them; Escape ends the program
 # with status 0 at once. Without a display velmora says so and exits with 1.
 set -u
-here=$(cd "$(dirname "$0")" && pwd)
+source "$(dirname "$0")/e2e_lib.sh"
 velmora=$1
 render=$2
 for tool in Xvfb xdotool convert python3; do
   command -v "$tool" >/dev/null || { echo "SKIP: $tool is not installed"; exit 77; }
 done
-fail=0
-check() {  # check NAME COMMAND...
-  local name=$1; shift
-  if "$@"; then echo "ok: $name"; else echo "FAIL: $name"; fail=1; fi
-}
 work=$(mktemp -d)
 xvfb_pid=""
 velmora_pid=""
@@ -25,17 +20,6 @@ cleanup() {
   rm -rf "$work"
 }
 trap cleanup EXIT
-
-# Prints the id of velmora's visible window, waiting up to ten seconds.
-wait_window() {
-  local wid=""
-  for _ in $(seq 100); do
-    wid=$(xdotool search --onlyvisible --name '^VelmoraSystem 132$' 2>/dev/null | head -1)
-    [ -n "$wid" ] && break
-    sleep 0.1
-  done
-  echo "$wid"
-}
 
 # No display: one line on stderr, exit status 1, no hang.
 err=$(env -u DISPLAY -u WAYLAND_DISPLAY SDL_VIDEODRIVER= timeout 10 "$velmora" 2>&1 >/dev/null); status=$?
@@ -52,7 +36,7 @@ export DISPLAY=":$(cat "$work/display")"
 words=(m1 r2 +0)
 SDL_AUDIODRIVER=disk SDL_DISKAUDIOFILE="$work/played.raw" "$velmora" "${words[@]}" 2>"$work/stderr" &
 velmora_pid=$!
-wid=$(wait_window)
+wid=$(wait_window 'VelmoraSystem 132' 100)
 check "window appears" test -n "$wid"
 [ -n "$wid" ] || exit 1
 sleep 1
@@ -68,9 +52,6 @@ check "help area" test "$(pixel 280 260)" = "254,254,254"
 # The programme's first twenty pulses, as velmora-render writes them: after
 # Enter they must turn up in what the device plays (waited for, up to 30 s).
 "$render" --quiet --format raw --out - -- "${words[@]}" 2>/dev/null | head -c 400000 >"$work/render.raw"
-find_pulses() {
-  python3 "$here/find_pulses.py" "$work/render.raw" "$work/played.raw"
-}
 xdotool windowfocus --sync "$wid" 2>/dev/null
 xdotool key Return
 for _ in $(seq 30); do
@@ -89,7 +70,7 @@ check "Escape: ends within a second ($elapsed s)" python3 -c "import sys; sys.ex
 # still ends the program with status 0.
 SDL_AUDIODRIVER=none "$velmora" m1 2>"$work/silent.err" &
 silent_pid=$!
-silent_wid=$(wait_window)
+silent_wid=$(wait_window 'VelmoraSystem 132' 100)
 check "no sound device: the window comes" test -n "$silent_wid"
 [ -n "$silent_wid" ] && xdotool windowfocus --sync "$silent_wid" key Escape
 wait "$silent_pid"; status=$?
@@ -115,7 +96,7 @@ xvfb2_pid=$!
 for _ in $(seq 50); do [ -s "$work/display2" ] && break; sleep 0.1; done
 DISPLAY=":$(cat "$work/display2")" SDL_AUDIODRIVER=none "$velmora" m1 2>"$work/gone.err" &
 gone_pid=$!
-DISPLAY=":$(cat "$work/display2")" wait_window >/dev/null
+DISPLAY=":$(cat "$work/display2")" wait_window 'VelmoraSystem 132' 100 >/dev/null
 kill "$xvfb2_pid"
 for _ in $(seq 30); do kill -0 "$gone_pid" 2>/dev/null || break; sleep 0.1; done
 if kill -0 "$gone_pid" 2>/dev/null; then kill -9 "$gone_pid"; fi

@@ -10,7 +10,7 @@
 # set-up ends in the "ERROR" box; a key closes it and the status is 0.
 #   velmora_wine_e2e.sh WINE_LOADER VELMORA_EXE VELMORA_RENDER
 set -u
-here=$(cd "$(dirname "$0")" && pwd)
+source "$(dirname "$0")/e2e_lib.sh"
 wine=$1
 exe=$(realpath "$2")
 render=$(realpath "$3")
@@ -18,11 +18,6 @@ for tool in Xvfb xdotool convert python3 pulseaudio parecord pactl "$wine"; do
   command -v "$tool" >/dev/null || { echo "FAIL: $tool is not installed"; exit 1; }
 done
 [ -x "$render" ] || { echo "FAIL: no velmora-render at $render (build the default preset first)"; exit 1; }
-fail=0
-check() {  # check NAME COMMAND...
-  local name=$1; shift
-  if "$@"; then echo "ok: $name"; else echo "FAIL: $name"; fail=1; fi
-}
 work=$(mktemp -d)
 export WINEPREFIX=$work/prefix WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
 export XDG_RUNTIME_DIR=$work/run PULSE_RUNTIME_PATH=$work/run/pulse
@@ -51,17 +46,6 @@ echo "making a fresh Wine prefix..."
 "$wine" wineboot --init >/dev/null 2>&1
 "$wine" reg add 'HKCU\Software\Wine\Drivers' /v Audio /d pulse /f >/dev/null 2>&1
 
-# Prints the id of the visible window titled $1, waiting up to 30 seconds.
-wait_window() {
-  local wid=""
-  for _ in $(seq 300); do
-    wid=$(xdotool search --onlyvisible --name "^$1\$" 2>/dev/null | head -1)
-    [ -n "$wid" ] && break
-    sleep 0.1
-  done
-  echo "$wid"
-}
-
 parecord --raw --format=u8 --rate=32000 --channels=1 -d velmora.monitor "$work/played.raw" &
 pids+=($!)
 
@@ -82,9 +66,6 @@ check "background and help area in grey 63 ($(count 254,254,254) px)" \
   test "$(count 254,254,254)" -gt 10000
 
 "$render" --quiet --format raw --out - -- "${words[@]}" 2>/dev/null | head -c 400000 >"$work/render.raw"
-find_pulses() {
-  python3 "$here/find_pulses.py" "$work/render.raw" "$work/played.raw"
-}
 # With no window manager, a click is what gives a Wine window the keyboard
 # (a click only marks the bitmap for copying).
 xdotool mousemove --window "$wid" 144 200 click 1

@@ -1,0 +1,27 @@
+# Shared by the end-to-end scripts (sourced): named checks that count
+# failures, waiting for a window, and finding the programme's pulses.
+# Expects $work (a scratch directory) to be set before find_pulses is used.
+e2e_here=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
+fail=0
+
+check() {  # check NAME COMMAND...
+  local name=$1; shift
+  if "$@"; then echo "ok: $name"; else echo "FAIL: $name"; fail=1; fi
+}
+
+# Prints the id of the visible window titled $1, waiting up to $2 tenths of a
+# second (30 s unless given).
+wait_window() {
+  local wid=""
+  for _ in $(seq "${2:-300}"); do
+    wid=$(xdotool search --onlyvisible --name "^$1\$" 2>/dev/null | head -1)
+    [ -n "$wid" ] && break
+    sleep 0.1
+  done
+  echo "$wid"
+}
+
+# The render's first pulses (render.raw) in what the device played (played.raw).
+find_pulses() {
+  python3 "$e2e_here/find_pulses.py" "$work/render.raw" "$work/played.raw"
+}
