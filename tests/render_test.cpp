@@ -3,13 +3,17 @@
 #include <gtest/gtest.h>
 #include <sndfile.h>
 
+#include <atomic>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
+#include <future>
+#include <numeric>
 #include <vector>
 
 #include "tools/render/night_render.h"
 #include "tools/render/sinks.h"
+#include "tools/render/write_behind.h"
 
 namespace velmora::render {
 namespace {
@@ -216,6 +220,64 @@ TEST_F(SinkFileTest, FailedRenderLeavesNoFile) {
   EXPECT_TRUE(sink->Write(block, 4));
   sink->Abandon();
   EXPECT_TRUE(Names().empty());
+}
+
+// The writer thread: everything arrives, in order, in the buffers' size; a
+// failed write stops what follows; a writer that lags holds the producer back
+// at the buffers' worth, so memory stays flat.
+TEST(ThreadedWriteBehindTest, InOrderBoundedAndStoppedByAFailure) {
+  std::vector<uint8_t> input(1000);
+  std::iota(input.begin(), input.end(), uint8_t{0});
+
+  std::vector<uint8_t> written;
+  std::vector<size_t> sizes;
+  WriteBehind inOrder(
+      [&](const uint8_t* d, size_t n) {
+        written.insert(written.end(), d, d + n);
+        sizes.push_back(n);
+        return true;
+      },
+      64, 3);
+  for (size_t at = 0; at < input.size(); at += 7) {
+    ASSERT_TRUE(inOrder.Put(&input[at], std::min<size_t>(7, input.size() - at)));
+  }
+  EXPECT_TRUE(inOrder.Close());
+  EXPECT_EQ(written, input);
+  EXPECT_EQ(sizes.front(), 64u);
+  EXPECT_EQ(sizes.back(), 1000u % 64);
+
+  int calls = 0;
+  WriteBehind failing([&](const uint8_t*, size_t) { return ++calls < 2; }, 10, 2);
+  bool refused = false;
+  for (int i = 0; i < 100 && !refused; ++i) refused = !failing.Put(input.data(), 10);
+  EXPECT_TRUE(refused);
+  EXPECT_FALSE(failing.Close());
+  EXPECT_EQ(calls, 2);
+
+  std::promise<void> release;
+  std::shared_future<void> released = release.get_future().share();
+  std::atomic<size_t> accepted{0};
+  std::vector<uint8_t> slow;
+  WriteBehind lagging(
+      [&](const uint8_t* d, size_t n) {
+        released.wait();
+        slow.insert(slow.end(), d, d + n);
+        return true;
+      },
+      100, 4);
+  std::thread producer([&] {
+    for (size_t at = 0; at < input.size(); at += 50) {
+      lagging.Put(&input[at], 50);
+      accepted += 50;
+    }
+  });
+  std::this_thread::sleep_for(std::chrono::milliseconds(50));
+  // Four buffers of 100 bytes, one of them with the writer: no more is taken.
+  EXPECT_LE(accepted.load(), 4u * 100u + 100u);
+  release.set_value();
+  producer.join();
+  EXPECT_TRUE(lagging.Close());
+  EXPECT_EQ(slow, input);
 }
 
 }  // namespace

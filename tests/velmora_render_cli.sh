@@ -43,8 +43,8 @@ for bad in "--nope" "--format mp3" "--healing x" "--healing 99999999" "--healing
   check "message for '$bad'" grep -q '^velmora-render: ' <<<"$err"
 done
 err=$("$render" --quiet --healing-only 1 --out nodir/x.wav 2>&1); status=$?
-check "missing directory status" test $status -eq 2
-check "missing directory message" grep -q "cannot create 'nodir/x.wav'" <<<"$err"
+check "missing directory status" test $status -eq 1
+check "missing directory message" grep -qx "velmora-render: cannot create 'nodir/x.wav': No such file or directory" <<<"$err"
 check "help" "$render" --help >/dev/null
 check "version" grep -Eq '^velmora-render [0-9]+\.[0-9]+\.[0-9]+$' <<<"$("$render" --version)"
 

@@ -3,10 +3,12 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <csignal>
 #include <cstdio>
 #include <optional>
 #include <string>
 
+#include "tools/render/interrupts.h"
 #include "tools/render/night_render.h"
 #include "tools/render/sinks.h"
 #include "tools/tool_args.h"
@@ -40,7 +42,11 @@ constexpr const char* kUsage =
     "  --help, --version\n"
     "\n"
     "Option words go after \"--\": velmora-render --out night.wav -- -2 +3 #\n"
-    "Exit status: 0 done, 1 the output could not be written, 2 bad arguments.\n";
+    "FILE may be a device, a FIFO or a socket: it is written in place. A file is\n"
+    "written under a temporary name beside it and renamed when complete; an\n"
+    "interrupted render (SIGINT, SIGTERM, SIGHUP) leaves nothing behind.\n"
+    "Exit status: 0 done, 1 the output could not be written, 2 bad arguments,\n"
+    "128 + N killed by signal N.\n";
 
 int Usage(const std::string& message) {
   std::fprintf(stderr, "%s: %s\nTry '%s --help'.\n", kTool, message.c_str(), kTool);
@@ -70,6 +76,7 @@ class ProgressBar {
   explicit ProgressBar(bool enabled) : enabled_(enabled) {}
   void Show(const RenderProgress& p) {
     if (!enabled_ || p.expectedSamples <= 0) return;
+    interrupts::SetBarShown(true);
     int percent = static_cast<int>(100 * p.samplesWritten / p.expectedSamples);
     if (percent > 100) percent = 100;
     if (percent == shown_) return;
@@ -83,6 +90,7 @@ class ProgressBar {
   }
   void Done() {
     if (enabled_ && shown_ >= 0) std::fprintf(stderr, "\r%*s\r", 70, "");
+    interrupts::SetBarShown(false);
   }
 
  private:
@@ -165,28 +173,33 @@ int main(int argc, char** argv) {
     return Usage("standard output is a terminal; give --out FILE or redirect it");
   }
 
+  // A reader that goes away shows as a failed write (EPIPE), so that the
+  // progress line can be cleared before the program ends.
+  std::signal(SIGPIPE, SIG_IGN);
+  interrupts::Install(quiet);
   std::string error;
   std::unique_ptr<OutputSink> sink = OpenSink(*out, *format, error);
   if (!sink) {
     std::fprintf(stderr, "%s: %s\n", kTool, error.c_str());
-    return 2;
+    return 1;
   }
   ProgressBar bar(!quiet && isatty(STDERR_FILENO));
   const auto started = std::chrono::steady_clock::now();
   const RenderResult result =
       RenderNight(request, *sink, [&bar](const RenderProgress& p) { bar.Show(p); });
+  const bool finished = result.ok && sink->Finish();
+  if (!finished) sink->Abandon();
   bar.Done();
+  if (sink->ReaderGone()) {
+    // The reader has all it wanted (`| head`): end as a pipe's writer does.
+    std::signal(SIGPIPE, SIG_DFL);
+    std::raise(SIGPIPE);
+  }
   for (const std::string& note : result.notes)
     std::fprintf(stderr, "%s: %s\n", kTool, note.c_str());
-  if (!result.ok) {
+  if (!finished) {
     const std::string why = sink->Error().empty() ? result.error : sink->Error();
-    sink->Abandon();
     std::fprintf(stderr, "%s: %s\n", kTool, why.c_str());
-    return 1;
-  }
-  if (!sink->Finish()) {
-    sink->Abandon();
-    std::fprintf(stderr, "%s: %s\n", kTool, sink->Error().c_str());
     return 1;
   }
   if (!quiet) {

@@ -64,4 +64,18 @@ inline uint8_t BlockSample(const std::atomic<uint64_t>* words, int64_t index) {
   return static_cast<uint8_t>(word >> ((index & 7) * 8));
 }
 
+// Copies samples [first, first + count) of a block of words to `out`, a word
+// at a time where whole words lie inside the range.
+inline void CopyBlockSamples(const std::atomic<uint64_t>* words, int64_t first, int64_t count,
+                             uint8_t* out) {
+  int64_t i = first;
+  const int64_t end = first + count;
+  for (; i < end && (i & 7) != 0; ++i) *out++ = BlockSample(words, i);
+  for (; i + 8 <= end; i += 8, out += 8) {
+    const uint64_t word = words[i >> 3].load(std::memory_order_relaxed);
+    for (int k = 0; k < 8; ++k) out[k] = static_cast<uint8_t>(word >> (8 * k));
+  }
+  for (; i < end; ++i) *out++ = BlockSample(words, i);
+}
+
 }  // namespace velmora

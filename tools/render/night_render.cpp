@@ -1,5 +1,6 @@
 #include "tools/render/night_render.h"
 
+#include <algorithm>
 #include <array>
 
 #include "app/options.h"
@@ -64,8 +65,9 @@ class Capture final : public GeneratorObserver {
     } else {
       const RingStorage& ring = *run_.generator.ring;
       for (int64_t p = playing; p < position && !stopped_;) {
-        const int64_t count = std::min<int64_t>(position - p, kChunk);
-        for (int64_t i = 0; i < count; ++i) chunk_[i] = ring.Sample((p + i) % ring.ringBytes);
+        const int64_t offset = p % ring.ringBytes;
+        const int64_t count = std::min({position - p, kChunk, ring.ringBytes - offset});
+        CopyBlockSamples(ring.words.get(), offset, count, chunk_.data());
         Emit(chunk_.data(), count);
         p += count;
       }
@@ -95,7 +97,7 @@ class Capture final : public GeneratorObserver {
       return;
     }
     nextHeader_ = (index + 1) & 15;
-    for (int32_t i = 0; i < header.bufferLength; ++i) chunk_[i] = BlockSample(header.data, i);
+    CopyBlockSamples(header.data, 0, header.bufferLength, chunk_.data());
     Emit(chunk_.data(), header.bufferLength);
   }
 

@@ -7,74 +7,18 @@
 
 #include <array>
 #include <cerrno>
-#include <cstdio>
 #include <cstring>
 #include <vector>
 
 #include "app/units.h"
+#include "tools/render/output_file.h"
+#include "tools/render/write_behind.h"
 
 namespace velmora::render {
 namespace {
 
-std::string SystemError(const std::string& what, int error) {
-  return what + ": " + std::strerror(error);
-}
-
-// A temporary file beside `path`, renamed over it at the end.
-struct TempFile {
-  std::string finalPath;
-  std::string tempPath;
-  int fd = -1;
-
-  bool Create(const std::string& path, std::string& error) {
-    finalPath = path;
-    const size_t slash = path.rfind('/');
-    const std::string dir = slash == std::string::npos ? "." : path.substr(0, slash + 1);
-    const std::string base = slash == std::string::npos ? path : path.substr(slash + 1);
-    if (base.empty()) {
-      error = "'" + path + "' names a directory, not a file";
-      return false;
-    }
-    std::string pattern((dir == "." ? std::string() : dir) + "." + base + ".partial-XXXXXX");
-    std::vector<char> buffer(pattern.begin(), pattern.end());
-    buffer.push_back('\0');
-    fd = mkstemp(buffer.data());
-    if (fd < 0) {
-      error = SystemError("cannot create '" + path + "'", errno);
-      return false;
-    }
-    tempPath = buffer.data();
-    fchmod(fd, 0644);
-    return true;
-  }
-
-  // No fsync: it would tie a render to the disk's write-back speed (several
-  // times the render itself); a render that fails or is killed still never
-  // leaves a half file under the final name.
-  bool Commit(std::string& error) {
-    if (close(fd) != 0) {
-      fd = -1;
-      error = SystemError("cannot write '" + finalPath + "'", errno);
-      return false;
-    }
-    fd = -1;
-    if (std::rename(tempPath.c_str(), finalPath.c_str()) != 0) {
-      error = SystemError("cannot rename to '" + finalPath + "'", errno);
-      return false;
-    }
-    tempPath.clear();
-    return true;
-  }
-
-  void Remove() {
-    if (fd >= 0) close(fd);
-    fd = -1;
-    if (!tempPath.empty()) unlink(tempPath.c_str());
-    tempPath.clear();
-  }
-};
-
-// Writes everything or fails, retrying interrupted and partial writes.
+// Writes everything or fails with the system's error, retrying interrupted
+// and partial writes.
 bool WriteAll(int fd, const uint8_t* data, size_t count, int& error) {
   while (count > 0) {
     const ssize_t n = ::write(fd, data, count);
@@ -111,22 +55,65 @@ std::array<uint8_t, 44> WavHeader(uint32_t dataBytes) {
   return h;
 }
 
-// Raw samples or WAV, straight to a descriptor.
-class StreamSink final : public OutputSink {
+// What every sink shares: the output file, the writer thread in front of it,
+// and the first error, whichever thread met it.
+class SinkBase : public OutputSink {
  public:
-  StreamSink(AudioFormat format, bool toStdout) : format_(format), toStdout_(toStdout) {}
+  bool ReaderGone() const override { return readerGone_; }
+  const std::string& Error() const override { return error_; }
+  int64_t BytesWritten() const override { return bytes_; }
+
+ protected:
+  bool OpenOutput(const std::string& path, std::string& error) { return file_.Open(path, error); }
+  void StartWriter(WriteBehind::WriteFunction write) {
+    writer_ = std::make_unique<WriteBehind>(std::move(write));
+  }
+  bool Put(const uint8_t* data, size_t count) { return writer_->Put(data, count); }
+  bool StopWriter(bool discard) { return writer_ == nullptr || writer_->Close(discard); }
+
+  // Writer thread (and the main thread before the writer starts or after it ends).
+  bool WriteFd(const uint8_t* data, size_t count) {
+    int why = 0;
+    if (!WriteAll(file_.Fd(), data, count, why)) {
+      Fail(why);
+      return false;
+    }
+    bytes_ += static_cast<int64_t>(count);
+    return true;
+  }
+  void Fail(int why) {
+    if (why == EPIPE) readerGone_ = true;
+    SetError(file_.Given() == "-"
+                 ? std::string("cannot write to standard output: ") + std::strerror(why)
+                 : "cannot write '" + file_.Given() + "': " + std::strerror(why));
+  }
+  void SetError(const std::string& why) {
+    if (error_.empty()) error_ = why;
+  }
+
+  OutputFile file_;
+  int64_t bytes_ = 0;
+
+ private:
+  std::unique_ptr<WriteBehind> writer_;
+  std::string error_;
+  bool readerGone_ = false;
+};
+
+// Raw samples or WAV, straight to the descriptor.
+class StreamSink final : public SinkBase {
+ public:
+  explicit StreamSink(AudioFormat format) : format_(format) {}
+  ~StreamSink() override { StreamSink::Abandon(); }
 
   bool Open(const std::string& path, std::string& error) {
-    if (toStdout_) {
-      fd_ = STDOUT_FILENO;
-    } else {
-      if (!temp_.Create(path, error)) return false;
-      fd_ = temp_.fd;
-    }
+    if (!OpenOutput(path, error)) return false;
+    StartWriter([this](const uint8_t* data, size_t count) { return WriteFd(data, count); });
     if (format_ == AudioFormat::kWav) {
-      // On a pipe the length is not known in advance: the sizes say "unknown".
-      const auto header = WavHeader(toStdout_ ? 0xFFFFFFFFu : 0);
-      return Put(header.data(), header.size());
+      // Where the output cannot seek the length is not known in advance: the
+      // sizes say "unknown", as for a stream.
+      const auto header = WavHeader(file_.InPlace() ? 0xFFFFFFFFu : 0);
+      Put(header.data(), header.size());
     }
     return true;
   }
@@ -134,122 +121,145 @@ class StreamSink final : public OutputSink {
   bool Write(const uint8_t* samples, size_t count) override {
     dataBytes_ += static_cast<int64_t>(count);
     if (format_ == AudioFormat::kWav && dataBytes_ > 0xFFFFFFFFll - 36) {
-      error_ = "the night is too long for a WAV file; use --format raw or flac";
+      SetError("the night is too long for a WAV file; use --format raw or flac");
       return false;
     }
     return Put(samples, count);
   }
 
   bool Finish() override {
-    if (toStdout_) return true;
-    if (format_ == AudioFormat::kWav) {
+    if (!StopWriter(false)) return false;
+    if (format_ == AudioFormat::kWav && !file_.InPlace()) {
       const auto header = WavHeader(static_cast<uint32_t>(dataBytes_));
-      if (pwrite(fd_, header.data(), header.size(), 0) != static_cast<ssize_t>(header.size())) {
-        error_ = SystemError("cannot write '" + temp_.finalPath + "'", errno);
+      if (pwrite(file_.Fd(), header.data(), header.size(), 0) !=
+          static_cast<ssize_t>(header.size())) {
+        Fail(errno);
         return false;
       }
     }
-    return temp_.Commit(error_);
-  }
-
-  void Abandon() override { temp_.Remove(); }
-  const std::string& Error() const override { return error_; }
-  int64_t BytesWritten() const override { return bytes_; }
-
- private:
-  bool Put(const uint8_t* data, size_t count) {
-    int error = 0;
-    if (!WriteAll(fd_, data, count, error)) {
-      error_ = SystemError(
-          toStdout_ ? "cannot write to standard output" : "cannot write '" + temp_.finalPath + "'",
-          error);
+    std::string error;
+    if (!file_.Commit(error)) {
+      SetError(error);
       return false;
     }
-    bytes_ += static_cast<int64_t>(count);
     return true;
   }
 
-  AudioFormat format_;
-  bool toStdout_;
-  TempFile temp_;
-  int fd_ = -1;
-  int64_t dataBytes_ = 0;
-  int64_t bytes_ = 0;
-  std::string error_;
-};
-
-// FLAC (8-bit) or Ogg Vorbis through libsndfile.
-class SndfileSink final : public OutputSink {
- public:
-  SndfileSink(AudioFormat format, bool toStdout) : format_(format), toStdout_(toStdout) {}
-  ~SndfileSink() override {
-    if (file_) sf_close(file_);
+  void Abandon() override {
+    StopWriter(true);
+    file_.Abandon();
   }
 
+ private:
+  AudioFormat format_;
+  int64_t dataBytes_ = 0;
+};
+
+// FLAC (8-bit) or Ogg Vorbis through libsndfile. A file is handed over by its
+// descriptor; an output that cannot seek goes through virtual I/O, where the
+// encoder's return to the start (to fill in the FLAC header's totals) is
+// dropped: a stream keeps the header it began with, which says "unknown".
+class SndfileSink final : public SinkBase {
+ public:
+  explicit SndfileSink(AudioFormat format) : format_(format) {}
+  ~SndfileSink() override { SndfileSink::Abandon(); }
+
   bool Open(const std::string& path, std::string& error) {
+    if (!OpenOutput(path, error)) return false;
     SF_INFO info{};
     info.samplerate = kSampleRate;
     info.channels = 1;
     info.format = format_ == AudioFormat::kFlac ? (SF_FORMAT_FLAC | SF_FORMAT_PCM_S8)
                                                 : (SF_FORMAT_OGG | SF_FORMAT_VORBIS);
-    int fd = STDOUT_FILENO;
-    if (!toStdout_) {
-      if (!temp_.Create(path, error)) return false;
-      fd = temp_.fd;
+    if (file_.InPlace()) {
+      static SF_VIRTUAL_IO io = {&Length, &Seek, &Read, &WriteStream, &Tell};
+      sndfile_ = sf_open_virtual(&io, SFM_WRITE, &info, this);
+    } else {
+      sndfile_ = sf_open_fd(file_.Fd(), SFM_WRITE, &info, SF_FALSE);
     }
-    file_ = sf_open_fd(fd, SFM_WRITE, &info, SF_FALSE);
-    if (!file_) {
+    if (sndfile_ == nullptr) {
       error = std::string("cannot start the ") + FormatName(format_) +
               " stream: " + sf_strerror(nullptr);
+      file_.Abandon();
       return false;
     }
+    StartWriter([this](const uint8_t* data, size_t count) { return Encode(data, count); });
     return true;
   }
 
-  bool Write(const uint8_t* samples, size_t count) override {
-    buffer_.resize(count);
-    for (size_t i = 0; i < count; ++i) {
-      buffer_[i] = static_cast<short>((static_cast<int>(samples[i]) - 128) * 256);
-    }
-    if (sf_write_short(file_, buffer_.data(), static_cast<sf_count_t>(count)) !=
-        static_cast<sf_count_t>(count)) {
-      error_ =
-          std::string("cannot write the ") + FormatName(format_) + " stream: " + sf_strerror(file_);
-      return false;
-    }
-    return true;
-  }
+  bool Write(const uint8_t* samples, size_t count) override { return Put(samples, count); }
 
   bool Finish() override {
-    const int status = sf_close(file_);
-    file_ = nullptr;
-    if (status != 0) {
-      error_ = std::string("cannot finish the ") + FormatName(format_) +
-               " stream: " + sf_error_number(status);
+    if (!StopWriter(false)) return false;
+    const int status = sf_close(sndfile_);
+    sndfile_ = nullptr;
+    if (status != 0 || !Error().empty()) {
+      SetError(std::string("cannot finish the ") + FormatName(format_) +
+               " stream: " + sf_error_number(status));
       return false;
     }
-    if (toStdout_) return true;
-    struct stat st {};
-    if (fstat(temp_.fd, &st) == 0) bytes_ = st.st_size;
-    return temp_.Commit(error_);
+    if (!file_.InPlace()) {
+      struct stat st {};
+      if (fstat(file_.Fd(), &st) == 0) bytes_ = st.st_size;
+    }
+    std::string error;
+    if (!file_.Commit(error)) {
+      SetError(error);
+      return false;
+    }
+    return true;
   }
 
   void Abandon() override {
-    if (file_) sf_close(file_);
-    file_ = nullptr;
-    temp_.Remove();
+    StopWriter(true);
+    if (sndfile_ != nullptr) sf_close(sndfile_);
+    sndfile_ = nullptr;
+    file_.Abandon();
   }
-  const std::string& Error() const override { return error_; }
-  int64_t BytesWritten() const override { return bytes_; }
 
  private:
+  // Writer thread.
+  bool Encode(const uint8_t* samples, size_t count) {
+    shorts_.resize(count);
+    for (size_t i = 0; i < count; ++i) {
+      shorts_[i] = static_cast<short>((static_cast<int>(samples[i]) - 128) * 256);
+    }
+    if (sf_write_short(sndfile_, shorts_.data(), static_cast<sf_count_t>(count)) !=
+        static_cast<sf_count_t>(count)) {
+      SetError(std::string("cannot write the ") + FormatName(format_) +
+               " stream: " + sf_strerror(sndfile_));
+      return false;
+    }
+    return true;
+  }
+
+  // The virtual stream: `position_` is where libsndfile believes it is,
+  // `bytes_` how much really went out.
+  static sf_count_t Length(void* self) { return static_cast<SndfileSink*>(self)->bytes_; }
+  static sf_count_t Tell(void* self) { return static_cast<SndfileSink*>(self)->position_; }
+  static sf_count_t Read(void*, sf_count_t, void*) { return 0; }
+  static sf_count_t Seek(sf_count_t offset, int whence, void* self) {
+    auto* s = static_cast<SndfileSink*>(self);
+    const sf_count_t base = whence == SEEK_CUR ? s->position_ : whence == SEEK_END ? s->bytes_ : 0;
+    if (base + offset < 0) return -1;
+    s->position_ = base + offset;
+    return s->position_;
+  }
+  static sf_count_t WriteStream(const void* data, sf_count_t count, void* self) {
+    auto* s = static_cast<SndfileSink*>(self);
+    if (s->position_ != s->bytes_) {  // a rewrite of what has gone: dropped
+      s->position_ += count;
+      return count;
+    }
+    if (!s->WriteFd(static_cast<const uint8_t*>(data), static_cast<size_t>(count))) return 0;
+    s->position_ += count;
+    return count;
+  }
+
   AudioFormat format_;
-  bool toStdout_;
-  TempFile temp_;
-  SNDFILE* file_ = nullptr;
-  std::vector<short> buffer_;
-  int64_t bytes_ = 0;
-  std::string error_;
+  SNDFILE* sndfile_ = nullptr;
+  std::vector<short> shorts_;
+  sf_count_t position_ = 0;
 };
 
 }  // namespace
@@ -281,20 +291,13 @@ bool FormatFromName(const std::string& name, AudioFormat& format) {
 
 std::unique_ptr<OutputSink> OpenSink(const std::string& path, AudioFormat format,
                                      std::string& error) {
-  const bool toStdout = path == "-";
   if (format == AudioFormat::kWav || format == AudioFormat::kRaw) {
-    auto sink = std::make_unique<StreamSink>(format, toStdout);
-    if (!sink->Open(path, error)) {
-      sink->Abandon();
-      return nullptr;
-    }
+    auto sink = std::make_unique<StreamSink>(format);
+    if (!sink->Open(path, error)) return nullptr;
     return sink;
   }
-  auto sink = std::make_unique<SndfileSink>(format, toStdout);
-  if (!sink->Open(path, error)) {
-    sink->Abandon();
-    return nullptr;
-  }
+  auto sink = std::make_unique<SndfileSink>(format);
+  if (!sink->Open(path, error)) return nullptr;
   return sink;
 }
 
