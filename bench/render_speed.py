@@ -1,0 +1,103 @@
+#!/usr/bin/env python3
+"""How fast velmora-render writes the default night, against the floor of
+writing as many bytes, measured side by side in one run.
+
+  bench/render_speed.py [--runs N] [--dir DIR] build/default/velmora-render
+
+Each round runs, in turn: the pipe floor (head -c BYTES /dev/zero | cat), the
+raw night to a pipe, the file floor (dd of the WAV's size, bs=1M), the WAV
+night to a file, the FLAC night to a file. Prints the medians, the two ratios
+and the FLAC night's speed in times real time, and the peak resident memory
+of each kind of render. Files go to DIR (default: the current folder, so the
+disk is the one the renders would use) and are removed.
+"""
+import argparse
+import os
+import statistics
+import subprocess
+import sys
+import time
+
+NIGHT = ["--at", "2005-09-29T00:00:00Z", "--quiet"]
+WORDS = ["--", "m1"]
+SAMPLES = 898_432_057          # the default night, the programme alone
+NIGHT_SECONDS = SAMPLES / 32000
+
+
+def timed(argv_list, reader=None):
+    """Runs argv_list[0] (piped into argv_list[1] when given); returns the wall
+    time and the first process's peak memory in MB."""
+    start = time.perf_counter()
+    first = subprocess.Popen(argv_list[0], stdout=subprocess.PIPE if reader else None)
+    second = None
+    if reader:
+        second = subprocess.Popen(reader, stdin=first.stdout, stdout=subprocess.DEVNULL)
+        first.stdout.close()
+    _, status, usage = os.wait4(first.pid, 0)
+    first.returncode = os.waitstatus_to_exitcode(status)
+    if second:
+        second.wait()
+    wall = time.perf_counter() - start
+    if first.returncode != 0 or (second and second.returncode != 0):
+        sys.exit(f"failed: {' '.join(argv_list[0])}")
+    return wall, usage.ru_maxrss / 1024
+
+
+def main():
+    parser = argparse.ArgumentParser(description=__doc__.split("\n")[0])
+    parser.add_argument("render")
+    parser.add_argument("--runs", type=int, default=5)
+    parser.add_argument("--dir", default=".")
+    args = parser.parse_args()
+    render = os.path.abspath(args.render)
+    wav_bytes = SAMPLES + 44
+    floor_file = os.path.join(args.dir, "velmora-bench-floor.bin")
+    wav_file = os.path.join(args.dir, "velmora-bench.wav")
+    flac_file = os.path.join(args.dir, "velmora-bench.flac")
+
+    def clean():
+        for f in (floor_file, wav_file, flac_file):
+            if os.path.exists(f):
+                os.unlink(f)
+
+    results = {k: [] for k in ("pipe floor", "raw to a pipe", "file floor", "wav to a file",
+                               "flac to a file")}
+    memory = {"raw": 0.0, "wav": 0.0, "flac": 0.0}
+    try:
+        for run in range(args.runs):
+            clean()
+            results["pipe floor"].append(
+                timed([["head", "-c", str(SAMPLES), "/dev/zero"]], ["cat"])[0])
+            t, m = timed([[render, *NIGHT, "--format", "raw", "--out", "-", *WORDS]], ["cat"])
+            results["raw to a pipe"].append(t)
+            memory["raw"] = max(memory["raw"], m)
+            results["file floor"].append(timed([[
+                "dd", "if=/dev/zero", f"of={floor_file}", "bs=1M", f"count={wav_bytes}",
+                "iflag=count_bytes", "status=none"]])[0])
+            t, m = timed([[render, *NIGHT, "--out", wav_file, *WORDS]])
+            results["wav to a file"].append(t)
+            memory["wav"] = max(memory["wav"], m)
+            t, m = timed([[render, *NIGHT, "--out", flac_file, *WORDS]])
+            results["flac to a file"].append(t)
+            memory["flac"] = max(memory["flac"], m)
+            print(f"round {run + 1}/{args.runs}: " +
+                  ", ".join(f"{k} {v[-1]:.2f} s" for k, v in results.items()),
+                  file=sys.stderr)
+    finally:
+        clean()
+
+    med = {k: statistics.median(v) for k, v in results.items()}
+    for k, v in med.items():
+        print(f"{k:16} median {v:6.2f} s  (of {args.runs})")
+    print(f"raw night to a pipe / pipe floor:  {med['raw to a pipe'] / med['pipe floor']:.2f}x"
+          "  (target <= 2)")
+    print(f"WAV night to a file / dd floor:    {med['wav to a file'] / med['file floor']:.2f}x"
+          "  (target <= 1.5)")
+    print(f"FLAC night: {NIGHT_SECONDS / med['flac to a file']:,.0f}x real time"
+          "  (target >= 5,000)")
+    print("peak memory: " + ", ".join(f"{k} {v:.1f} MB" for k, v in memory.items()) +
+          "  (target <= 16)")
+
+
+if __name__ == "__main__":
+    main()
