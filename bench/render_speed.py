@@ -8,7 +8,7 @@ Each round runs, in turn: the pipe floor (head -c BYTES /dev/zero | cat), the
 raw night to a pipe, the file floor (dd of the WAV's size, bs=1M), the WAV
 night to a file, the FLAC night to a file. Prints the medians, the two ratios
 and the FLAC night's speed in times real time, and the peak resident memory
-of each kind of render. Files go to DIR (default: the current folder, so the
+of each kind of render (GNU time, package "time"). Files go to DIR (default: the current folder, so the
 disk is the one the renders would use) and are removed.
 """
 import argparse
@@ -27,20 +27,26 @@ NIGHT_SECONDS = SAMPLES / 32000
 def timed(argv_list, reader=None):
     """Runs argv_list[0] (piped into argv_list[1] when given); returns the wall
     time and the first process's peak memory in MB."""
+    # GNU time reports the program's own peak: the rusage of a child forked
+    # from this interpreter would count the interpreter's pages too.
+    report = os.path.join(os.environ.get("TMPDIR", "/tmp"), f"velmora-bench-{os.getpid()}.rss")
+    command = ["/usr/bin/time", "-f", "%M", "-o", report, *argv_list[0]]
     start = time.perf_counter()
-    first = subprocess.Popen(argv_list[0], stdout=subprocess.PIPE if reader else None)
+    first = subprocess.Popen(command, stdout=subprocess.PIPE if reader else None)
     second = None
     if reader:
         second = subprocess.Popen(reader, stdin=first.stdout, stdout=subprocess.DEVNULL)
         first.stdout.close()
-    _, status, usage = os.wait4(first.pid, 0)
-    first.returncode = os.waitstatus_to_exitcode(status)
+    first.wait()
     if second:
         second.wait()
     wall = time.perf_counter() - start
     if first.returncode != 0 or (second and second.returncode != 0):
         sys.exit(f"failed: {' '.join(argv_list[0])}")
-    return wall, usage.ru_maxrss / 1024
+    with open(report) as f:
+        peak_kb = int(f.read().split()[-1])
+    os.unlink(report)
+    return wall, peak_kb / 1024
 
 
 def main():
