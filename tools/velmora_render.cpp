@@ -76,11 +76,11 @@ class ProgressBar {
   explicit ProgressBar(bool enabled) : enabled_(enabled) {}
   void Show(const RenderProgress& p) {
     if (!enabled_ || p.expectedSamples <= 0) return;
-    interrupts::SetBarShown(true);
     int percent = static_cast<int>(100 * p.samplesWritten / p.expectedSamples);
     if (percent > 100) percent = 100;
     if (percent == shown_) return;
     shown_ = percent;
+    interrupts::SetBarShown(true);
     char bar[41];
     for (int i = 0; i < 40; ++i) bar[i] = i < percent * 40 / 100 ? '#' : '.';
     bar[40] = '\0';

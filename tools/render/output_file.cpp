@@ -161,17 +161,15 @@ bool OutputFile::OpenInPlace(const std::string& target, bool socket, std::string
   } else {
     fd_ = open(target.c_str(), O_WRONLY | O_NOCTTY | O_CLOEXEC);
   }
-  if (fd_ < 0) {
-    error = Failure("cannot write", errno);
-    return false;
-  }
-  inPlace_ = true;
-  interrupts::SetStreaming();
-  return true;
+  return TakeStream(error);
 }
 
 bool OutputFile::Adopt(int descriptor, std::string& error) {
   fd_ = fcntl(descriptor, F_DUPFD_CLOEXEC, 3);
+  return TakeStream(error);
+}
+
+bool OutputFile::TakeStream(std::string& error) {
   if (fd_ < 0) {
     error = Failure("cannot write", errno);
     return false;

@@ -44,6 +44,8 @@ class OutputFile {
   bool CreateTemporary(const std::string& target, const struct stat* existing, std::string& error);
   bool OpenInPlace(const std::string& target, bool socket, std::string& error);
   bool Adopt(int descriptor, std::string& error);
+  // The descriptor just opened (or its errno) as an in-place stream.
+  bool TakeStream(std::string& error);
   std::string Failure(const std::string& what, int error) const;
 
   std::string given_;
