@@ -8,7 +8,7 @@
 
 #include "app/options.h"
 #include "lines.h"
-#include "platform/sim/sim_sound_run.h"
+#include "app/sim_sound_run.h"
 
 namespace {
 

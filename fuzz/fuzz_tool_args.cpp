@@ -5,6 +5,7 @@
 #include <string>
 #include <vector>
 
+#include "app/options.h"
 #include "lines.h"
 #include "tools/tool_args.h"
 
@@ -23,6 +24,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     }
   }
   for (const std::string& a : args) (void)velmora::tools::ParseTime(a);
-  const auto words = velmora::tools::WordVector(split.words);
-  return static_cast<int>(words.size()) < 0;
+  velmora::SharedState state;
+  velmora::ReadOptions(state, split.words);
+  return 0;
 }

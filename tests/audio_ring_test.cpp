@@ -145,7 +145,7 @@ TEST(AudioRingTest, BlocksPlayOneSecondEachInTheOrderHandedOver) {
 // ahead of the played clock.
 TEST(WholeNightTest, WriterNeverTouchesTheHeldBlocks) {
   struct Setting {
-    std::vector<const char*> words;
+    std::vector<std::string> words;
   };
   for (const Setting& setting : std::initializer_list<Setting>{
            {{"m1"}},

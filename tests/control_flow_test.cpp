@@ -24,7 +24,7 @@ struct Night {
   SimSoundRun run{state, clock};
   NightRecorder recorder{run};
 
-  explicit Night(std::vector<const char*> words) {
+  explicit Night(const std::vector<std::string>& words) {
     ReadWords(state, words);
     run.generator.observer = &recorder;
   }
@@ -52,7 +52,7 @@ struct PulseCounter : NightRecorder {
 TEST(HealingToProgrammeTest, EnterDuringAHealingStepAndTheDotWord) {
   struct Case {
     const char* name;
-    std::vector<const char*> words;
+    std::vector<std::string> words;
     int healingPhase;     // which healing phase, from 1
     int64_t enterAtStep;  // 0: never pressed (the word "." already said it)
     int64_t lastHealingStep;

@@ -7,8 +7,8 @@
 #include <string>
 #include <vector>
 
-#include "display/raster_canvas.h"
-#include "output/port_access.h"
+#include "platform/raster/raster_canvas.h"
+#include "platform/port_access.h"
 #include "platform/port.h"
 #include "platform/sim/sim_clock.h"
 #include "platform/threads.h"
@@ -167,9 +167,11 @@ class LoggingWave final : public WaveDevice {
 class FakePortAccess final : public PortAccess {
  public:
   explicit FakePortAccess(CallLog& log) : log_(log) {}
-  int result = kPortAccessNotNt;
-  int SetUpPortAccess() override {
+  PortAccessResult result = PortAccessResult::kNoDriverNeeded;
+  uint16_t base = 0;  // what set-up was asked for
+  PortAccessResult SetUpPortAccess(uint16_t portBase) override {
     log_.push_back("port access");
+    base = portBase;
     return result;
   }
   void ReportFailure(WindowHost& host) override {

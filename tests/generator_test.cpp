@@ -28,7 +28,7 @@ struct DefaultNight {
   SimSoundRun run{state, clock};
   NightRecorder recorder{run};
 
-  explicit DefaultNight(std::vector<const char*> words = {"m1", "."}) {
+  explicit DefaultNight(const std::vector<std::string>& words = {"m1", "."}) {
     ReadWords(state, words);
     run.generator.observer = &recorder;
     recorder.onProgrammeEnd = [](NightRecorder& r) { r.run.generator.RequestStop(); };

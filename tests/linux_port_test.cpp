@@ -46,9 +46,8 @@ TEST_F(LinuxPortTest, SaysWhatWasTriedWhenNoRouteExists) {
     std::filesystem::remove_all(root_ / "dev");
     std::filesystem::create_directories(root_ / "dev");
     for (auto [n, base] : c.devices) AddParport(n, base);
-    SharedState s;
-    LinuxPort port(s, (root_ / "dev").string(), (root_ / "proc").string(), /*tryDirect=*/false);
-    EXPECT_EQ(port.SetUpPortAccess(), kPortAccessFailed);
+    LinuxPort port((root_ / "dev").string(), (root_ / "proc").string(), /*tryDirect=*/false);
+    EXPECT_EQ(port.SetUpPortAccess(0x378), PortAccessResult::kFailed);
     EXPECT_NE(port.Attempts().find(c.expect), std::string::npos) << port.Attempts();
     CallLog log;
     testing::FakeHost host(log);
@@ -69,7 +68,7 @@ TEST(LightModeAppTest, NoRouteEndsWithTheMessageAndZero) {
   testing::FakeHost host(log);
   RasterCanvas canvas(288, 272, nullptr);
   SharedState state;
-  LinuxPort port(state, "/nonexistent-dev", "/nonexistent-proc", /*tryDirect=*/false);
+  LinuxPort port("/nonexistent-dev", "/nonexistent-proc", /*tryDirect=*/false);
   App app(state, AppServices{clock, threads, wave, port, host, canvas, port}, {"!", "0278"});
   EXPECT_EQ(RunVelmora(app), 0);
   ASSERT_EQ(host.boxes.size(), 1u);

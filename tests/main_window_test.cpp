@@ -93,25 +93,27 @@ TEST(MainWindowTest, LightStartupOrder) {
 
 TEST(MainWindowTest, PortAccessResults) {
   struct Case {
-    int result;
+    PortAccessResult result;
     bool created;
     int exitCode;
     size_t boxes;
   };
   for (const Case& c : std::initializer_list<Case>{
-           {0, false, 0, 1},
-           {1, true, 0, 0},
-           {2, true, 0, 0},
-           {3, true, 0, 0},
-           {4, false, 0, 0},
+           {PortAccessResult::kFailed, false, 0, 1},
+           {PortAccessResult::kNoDriverNeeded, true, 0, 0},
+           {PortAccessResult::kDeviceOpened, true, 0, 0},
+           {PortAccessResult::kServiceStarted, true, 0, 0},
+           {PortAccessResult::kNewlyInstalled, false, 0, 0},
        }) {
     AppBench b({"!"});
     b.access.result = c.result;
     b.host.script = {{WindowEvent::kKeyDown, kVkEscape}};
-    EXPECT_EQ(RunVelmora(b.app), c.exitCode) << c.result;
-    EXPECT_EQ(b.host.windowAlive, c.created) << c.result;
-    EXPECT_EQ(b.host.boxes.size(), c.boxes) << c.result;
-    EXPECT_EQ(b.threads.started, c.created ? 2 : 0) << c.result;
+    const int named = static_cast<int>(c.result);
+    EXPECT_EQ(RunVelmora(b.app), c.exitCode) << named;
+    EXPECT_EQ(b.host.windowAlive, c.created) << named;
+    EXPECT_EQ(b.host.boxes.size(), c.boxes) << named;
+    EXPECT_EQ(b.threads.started, c.created ? 2 : 0) << named;
+    EXPECT_EQ(b.access.base, 0x378) << named;
     EXPECT_EQ(std::count(b.log.begin(), b.log.end(), "port 37a=0"), c.created ? 1 : 0);
   }
 }

@@ -9,7 +9,7 @@
 #include <vector>
 
 #include "app/options.h"
-#include "platform/sim/sim_sound_run.h"
+#include "app/sim_sound_run.h"
 
 namespace velmora::testing {
 
@@ -85,9 +85,8 @@ class NightRecorder : public GeneratorObserver {
 };
 
 // Reads the option words into a fresh state with the moon of `atSeconds`.
-inline void ReadWords(SharedState& state, std::vector<const char*> words) {
-  words.insert(words.begin(), "velmora");
-  ReadOptions(state, static_cast<int>(words.size()), words.data());
+inline void ReadWords(SharedState& state, const std::vector<std::string>& words) {
+  ReadOptions(state, words);
 }
 
 }  // namespace velmora::testing

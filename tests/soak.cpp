@@ -16,7 +16,7 @@
 #include <vector>
 
 #include "app/options.h"
-#include "platform/sim/sim_sound_run.h"
+#include "app/sim_sound_run.h"
 
 namespace velmora {
 namespace {
@@ -90,9 +90,7 @@ NightResult Night(const std::vector<std::string>& words) {
   for (const std::string& w : words) result.words += w + " ";
   SharedState state;
   SimClock clock(0);
-  std::vector<const char*> argv{"velmora"};
-  for (const std::string& w : words) argv.push_back(w.c_str());
-  ReadOptions(state, static_cast<int>(argv.size()), argv.data());
+  ReadOptions(state, words);
   SimSoundRun run(state, clock);
   Checker checker(run, result);
   run.generator.observer = &checker;

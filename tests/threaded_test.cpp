@@ -9,7 +9,7 @@
 #include <thread>
 
 #include "app/main_window.h"
-#include "display/raster_canvas.h"
+#include "platform/raster/raster_canvas.h"
 #include "fake_services.h"
 #include "platform/sim/threaded_sim.h"
 

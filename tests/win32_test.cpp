@@ -10,7 +10,7 @@
 #include <vector>
 
 #include "display/painter.h"
-#include "display/raster_canvas.h"
+#include "platform/raster/raster_canvas.h"
 #include "plan/night_plan.h"
 #include "platform/sim/sim_clock.h"
 #include "platform/win32/gdi_canvas.h"

@@ -11,9 +11,11 @@ add_subdirectory(${VELMORA_GOOGLETEST_SOURCE} ${CMAKE_BINARY_DIR}/googletest EXC
 target_compile_options(gtest PRIVATE -w)
 target_compile_options(gtest_main PRIVATE -w)
 
-add_executable(velmora_tests ${VELMORA_CORE_TESTS} win32_test.cpp)
-target_link_libraries(velmora_tests PRIVATE velmora_core velmora_tool_args velmora_win32
-                      gtest_main)
+add_executable(velmora_tests ${VELMORA_CORE_TESTS})
+target_link_libraries(velmora_tests PRIVATE velmora_sim velmora_raster gtest_main)
+add_executable(velmora_backend_tests ${VELMORA_PORTABLE_BACKEND_TESTS} win32_test.cpp)
+target_link_libraries(velmora_backend_tests PRIVATE velmora_giveio velmora_win32 velmora_sim
+                      velmora_raster gtest_main)
 
 if(CMAKE_SIZEOF_VOID_P EQUAL 8)
   set(VELMORA_EXE_FORMAT "PE32+ executable (GUI) x86-64")
@@ -51,6 +53,10 @@ add_test(NAME core_tests_under_wine
          COMMAND bash ${CMAKE_CURRENT_SOURCE_DIR}/wine_run.sh ${VELMORA_WINE}
                  ${CMAKE_BINARY_DIR}/wineprefix $<TARGET_FILE:velmora_tests>)
 set_tests_properties(core_tests_under_wine PROPERTIES TIMEOUT 600)
+add_test(NAME backend_tests_under_wine
+         COMMAND bash ${CMAKE_CURRENT_SOURCE_DIR}/wine_run.sh ${VELMORA_WINE}
+                 ${CMAKE_BINARY_DIR}/wineprefix $<TARGET_FILE:velmora_backend_tests>)
+set_tests_properties(backend_tests_under_wine PROPERTIES TIMEOUT 600 RUN_SERIAL TRUE)
 
 add_test(NAME velmora_wine_e2e
          COMMAND bash ${CMAKE_CURRENT_SOURCE_DIR}/velmora_wine_e2e.sh ${VELMORA_WINE}

@@ -136,12 +136,6 @@ SplitArgs SplitCommandLine(int argc, char** argv, const std::vector<std::string_
   return out;
 }
 
-std::vector<const char*> WordVector(const std::vector<std::string>& words) {
-  std::vector<const char*> v{"velmora"};
-  for (const std::string& w : words) v.push_back(w.c_str());
-  return v;
-}
-
 void ReportClamped(const char* tool, const BoundReport& report) {
   for (int i = 0; i < report.count; ++i) {
     const ClampedSetting& c = report.clamped[i];

@@ -31,10 +31,6 @@ struct SplitArgs {
 // was written as --name=value.
 SplitArgs SplitCommandLine(int argc, char** argv, const std::vector<std::string_view>& valueFlags);
 
-// The option words as an argument vector with a program name in front, as
-// ReadOptions expects.
-std::vector<const char*> WordVector(const std::vector<std::string>& words);
-
 // Prints to stderr a line per setting the bounds moved.
 void ReportClamped(const char* tool, const BoundReport& report);
 

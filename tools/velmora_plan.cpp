@@ -9,13 +9,13 @@
 
 #include "app/options.h"
 #include "display/painter.h"
-#include "display/png.h"
-#include "display/raster_canvas.h"
+#include "platform/raster/png.h"
+#include "platform/raster/raster_canvas.h"
 #include "generator/stage_label.h"
 #include "plan/moon.h"
 #include "plan/night_plan.h"
 #include "platform/clock.h"
-#include "platform/sdl/ttf_text.h"
+#include "platform/freetype/freetype_text.h"
 #include "platform/sim/sim_clock.h"
 #include "tools/tool_args.h"
 #include "velmora_version.h"
@@ -184,7 +184,7 @@ void PrintPlan(const SharedState& state, const PlanReport& report, int32_t atSec
 bool DrawChart(SharedState& state, const std::string& path, std::string& error) {
   state.stateText.Set("HealingGamma");
   state.sleepRunning = 0;  // the STATE row shows the label alone
-  TtfText text;
+  FreeTypeText text;
   RasterCanvas canvas(chartLayout.windowWidth, chartLayout.windowHeight,
                       text.Ready() ? &text : nullptr);
   const DrawingObjects drawing = CreateDrawingObjects(canvas);
@@ -283,8 +283,7 @@ int main(int argc, char** argv) {
   ComputeMoonFactor(state, clockAt);
   bool moonOverridden = false;
   for (const std::string& word : args.words) moonOverridden = moonOverridden || word[0] == 'm';
-  const std::vector<const char*> words = tools::WordVector(args.words);
-  tools::ReportClamped(kTool, ReadOptions(state, static_cast<int>(words.size()), words.data()));
+  tools::ReportClamped(kTool, ReadOptions(state, args.words));
 
   PlanReport report;
   report.remCount = state.remCount;

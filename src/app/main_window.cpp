@@ -10,62 +10,23 @@
 namespace velmora {
 namespace {
 
-void GeneratorEntry(void* generator) {
-  GeneratorThread(*static_cast<Generator*>(generator));
-}
-void LightEntry(void* light) {
-  LightThread(*static_cast<LightThreadContext*>(light));
-}
-
 // Start-up, inside window creation. Returns false when creation must stop.
 bool Startup(App& app) {
   SharedState& s = app.state;
   AppServices& sv = app.services;
   app.drawing = CreateDrawingObjects(sv.canvas);
   ComputeMoonFactor(s, sv.clock);
-  std::vector<const char*> argv{"velmora"};
-  for (const std::string& word : app.optionWords) argv.push_back(word.c_str());
-  ReadOptions(s, static_cast<int>(argv.size()), argv.data());
-
-  if (s.soundMode == 1) {
-    app.audioOpened = OpenAudioRing(app.ring, s, sv.waveDevice, app);
-    app.generator.ring = app.ring.storage;
-  } else {
-    const int access = sv.portAccess.SetUpPortAccess();
-    if (access == kPortAccessFailed) {
-      sv.portAccess.ReportFailure(sv.host);
-      app.exitCode = 0;
-      return false;
-    }
-    if (access == kPortAccessNewlyInstalled) {
-      app.exitCode = 0;
-      return false;
-    }
-    InitPortRegisters(s, sv.port, sv.clock);
-  }
-  s.tickCount = 0;
-  s.playedMs = 0;
-  s.blocksQueued = 0;
-
-  if (s.lightLevel != 0) {
-    s.lightThreadHandle = sv.threads.Start(&LightEntry, &app.light, kWorkerStackBytes);
-    if (s.lightThreadHandle.Load() == nullptr) {
-      app.exitCode = 1;
-      return false;
-    }
-  }
-  s.generatorThreadHandle = sv.threads.Start(&GeneratorEntry, &app.generator, kWorkerStackBytes);
-  if (s.generatorThreadHandle.Load() == nullptr) {
-    app.exitCode = 1;
-    return false;
-  }
-  sv.clock.Sleep(kCreationPauseMs);
-  if (s.soundMode == 0) {
-    sv.host.StartTimer(kTickTimerId, 1000);
-  } else {
-    QueueNextBlock(app.ring, s);
-  }
-  return true;
+  ReadOptions(s, app.optionWords);
+  const OutputServices output{sv.clock, sv.threads, sv.waveDevice, sv.port, &sv.portAccess,
+                              &sv.host};
+  OutputParts parts{app.ring, app.generator, &app.light, app};
+  const StartResult started =
+      StartOutput(s, output, parts, [&sv](int32_t milliseconds, const std::function<void()>& end) {
+        sv.clock.Sleep(milliseconds);
+        end();
+      });
+  if (!started.running) app.exitCode = started.exitCode;
+  return started.running;
 }
 
 void Tick(App& app) {

@@ -8,14 +8,15 @@
 #include <vector>
 
 #include "app/shared_state.h"
+#include "app/output_start.h"
 #include "display/painter.h"
 #include "generator/generator.h"
 #include "output/audio_ring.h"
 #include "output/light_output.h"
-#include "output/port_access.h"
 #include "platform/canvas.h"
 #include "platform/clock.h"
 #include "platform/port.h"
+#include "platform/port_access.h"
 #include "platform/threads.h"
 #include "platform/wave_device.h"
 #include "platform/window_host.h"
@@ -24,9 +25,6 @@ namespace velmora {
 
 inline constexpr const char* kWindowTitleFormat = "VelmoraSystem %d";
 inline constexpr int kWindowTitleNumber = 132;
-inline constexpr uint32_t kTickTimerId = 0x7FFF;
-inline constexpr size_t kWorkerStackBytes = 4096;
-inline constexpr int32_t kCreationPauseMs = 2000;
 
 struct AppServices {
   Clock& clock;
@@ -51,7 +49,6 @@ struct App final : WaveNoticeTarget {
   LightThreadContext light;
   DrawingObjects drawing;
   int exitCode = 1;  // what the process ends with if creation stops short
-  bool audioOpened = false;
 
   // The device's notices, on the window thread: passed on as messages.
   void OnWaveBlockDone(WaveHeader* header) override;

@@ -100,4 +100,10 @@ BoundReport ReadOptions(SharedState& state, int argc, const char* const* argv) {
   return BoundPlanSettings(state);
 }
 
+BoundReport ReadOptions(SharedState& state, const std::vector<std::string>& words) {
+  std::vector<const char*> argv{"velmora"};
+  for (const std::string& word : words) argv.push_back(word.c_str());
+  return ReadOptions(state, static_cast<int>(argv.size()), argv.data());
+}
+
 }  // namespace velmora

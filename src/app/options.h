@@ -2,6 +2,9 @@
 // what it sets; unknown words are ignored and nothing is reported.
 #pragma once
 
+#include <string>
+#include <vector>
+
 #include <cstdint>
 
 #include "app/plan_bounds.h"
@@ -26,5 +29,8 @@ void ApplyOptionWord(SharedState& state, const char* word);
 // in order, then bounds the plan settings so that no plan can break; returns
 // what the bound moved. Window thread, once at start-up.
 BoundReport ReadOptions(SharedState& state, int argc, const char* const* argv);
+
+// The same for the option words alone, as they follow the program's name.
+BoundReport ReadOptions(SharedState& state, const std::vector<std::string>& words);
 
 }  // namespace velmora

@@ -7,12 +7,12 @@
 #include <vector>
 
 #include "app/main_window.h"
-#include "display/raster_canvas.h"
+#include "platform/raster/raster_canvas.h"
 #include "platform/linux/linux_port.h"
-#include "platform/sdl/posix_threads.h"
+#include "platform/posix/posix_threads.h"
 #include "platform/sdl/sdl_wave_device.h"
 #include "platform/sdl/sdl_window_host.h"
-#include "platform/sdl/ttf_text.h"
+#include "platform/freetype/freetype_text.h"
 #include "velmora_version.h"
 
 int main(int argc, char** argv) {
@@ -20,13 +20,13 @@ int main(int argc, char** argv) {
   // The records live for the whole process: the worker threads are never
   // told to stop and end with it.
   static SharedState state;
-  static TtfText text;
+  static FreeTypeText text;
   static RasterCanvas canvas(chartLayout.windowWidth, chartLayout.windowHeight,
                              text.Ready() ? &text : nullptr);
   static SdlWindowHost host(canvas);
   static SdlWaveDevice waveDevice;
   static PosixThreads threads;
-  static LinuxPort port(state);
+  static LinuxPort port;
   static App app(state, AppServices{SystemClock(), threads, waveDevice, port, host, canvas, port},
                  std::vector<std::string>(argv + 1, argv + argc));
   const int code = RunVelmora(app);

@@ -7,7 +7,7 @@
 #include <vector>
 
 #include "app/main_window.h"
-#include "output/giveio_access.h"
+#include "platform/giveio/giveio_access.h"
 #include "platform/win32/gdi_canvas.h"
 #include "platform/win32/win32_port.h"
 #include "platform/win32/win32_service_manager.h"

@@ -5,7 +5,7 @@
 
 #include "app/options.h"
 #include "plan/moon.h"
-#include "platform/sim/sim_sound_run.h"
+#include "app/sim_sound_run.h"
 
 namespace velmora::render {
 namespace {
@@ -149,9 +149,7 @@ RenderResult RenderNight(const RenderRequest& request, SampleSink& sink,
   SharedState state;
   SimClock clock(request.atSeconds);
   ComputeMoonFactor(state, clock);
-  std::vector<const char*> argv{"velmora"};
-  for (const std::string& w : request.words) argv.push_back(w.c_str());
-  const BoundReport bounds = ReadOptions(state, static_cast<int>(argv.size()), argv.data());
+  const BoundReport bounds = ReadOptions(state, request.words);
   const bool lightWords = state.soundMode == 0;
   // Sound is what a render captures: the light-mode word is taken as sound.
   state.soundMode = 1;

@@ -84,11 +84,13 @@ bool LinuxPort::TryDirect(uint16_t base) {
   return false;
 }
 
-int LinuxPort::SetUpPortAccess() {
-  base_ = state_.lptDataPort;
+PortAccessResult LinuxPort::SetUpPortAccess(uint16_t base) {
+  base_ = base;
   attempts_.clear();
-  if (TryParportDevices(base_) || (tryDirect_ && TryDirect(base_))) return kPortAccessNotNt;
-  return kPortAccessFailed;
+  if (TryParportDevices(base_) || (tryDirect_ && TryDirect(base_))) {
+    return PortAccessResult::kNoDriverNeeded;
+  }
+  return PortAccessResult::kFailed;
 }
 
 void LinuxPort::ReportFailure(WindowHost& host) {

@@ -12,7 +12,7 @@
 
 #include <string>
 
-#include "display/raster_canvas.h"
+#include "platform/raster/raster_canvas.h"
 #include "platform/wave_device.h"
 #include "platform/window_host.h"
 

@@ -18,7 +18,7 @@ std::string SimClock::LocalHourMinute(int32_t seconds) {
 }
 
 void SimClock::Sleep(int32_t milliseconds) {
-  if (milliseconds > 0) Advance(static_cast<int64_t>(milliseconds) + oversleepMs_);
+  if (milliseconds > 0) Advance(milliseconds);
 }
 
 void SimClock::Advance(int64_t milliseconds) {

@@ -33,13 +33,10 @@ class SimClock final : public Clock {
   // Runs `event` when the time reaches `atMs` (at once on the next advance if
   // that is already past).
   void At(int64_t atMs, std::function<void()> event);
-  // Time added to every Sleep, as a slow machine would oversleep.
-  void SetOversleep(int32_t milliseconds) { oversleepMs_ = milliseconds; }
 
  private:
   int32_t startSeconds_;
   int32_t utcOffsetSeconds_;
-  int32_t oversleepMs_ = 0;
   std::atomic<int64_t> nowMs_{0};
   std::multimap<int64_t, std::function<void()>> events_;
 };

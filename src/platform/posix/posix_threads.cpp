@@ -1,4 +1,4 @@
-#include "platform/sdl/posix_threads.h"
+#include "platform/posix/posix_threads.h"
 
 #include <pthread.h>
 #include <sys/resource.h>

@@ -1,4 +1,4 @@
-#include "display/raster_canvas.h"
+#include "platform/raster/raster_canvas.h"
 
 namespace velmora {
 

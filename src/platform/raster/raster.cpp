@@ -1,4 +1,4 @@
-#include "display/raster.h"
+#include "platform/raster/raster.h"
 
 #include <algorithm>
 #include <cstddef>

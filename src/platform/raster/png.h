@@ -3,7 +3,7 @@
 
 #include <string>
 
-#include "display/raster.h"
+#include "platform/raster/raster.h"
 
 namespace velmora {
 

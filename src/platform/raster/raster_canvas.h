@@ -5,7 +5,7 @@
 
 #include <string_view>
 
-#include "display/raster.h"
+#include "platform/raster/raster.h"
 #include "platform/canvas.h"
 
 namespace velmora {

@@ -1,13 +1,14 @@
 // Port access through the giveio kernel driver, for NT-family systems: the
 // driver is installed as a demand-start kernel-driver service when needed,
 // started, and its device opened, which leaves the process free to write I/O
-// ports. An attempt ladder decides how far to go; its result (0..4) decides
-// what window creation does (see port_access.h).
+// ports. An attempt ladder decides how far to go. The ladder is portable: it
+// speaks to the system only through the service-manager service, so it is
+// tested on every build.
 #pragma once
 
 #include <cstdint>
 
-#include "output/port_access.h"
+#include "platform/port_access.h"
 #include "platform/service_manager.h"
 
 namespace velmora {
@@ -25,8 +26,9 @@ class GiveioAccess final : public PortAccess {
  public:
   explicit GiveioAccess(ServiceManager& services) : services_(services) {}
 
-  // 1 outside the NT family, else the ladder's result.
-  int SetUpPortAccess() override;
+  // No driver needed outside the NT family, else the ladder's result. The
+  // driver opens every port: the base is not needed.
+  PortAccessResult SetUpPortAccess(uint16_t base) override;
   // "ERROR" without the driver file, "INSTALLED" with it; no owner window.
   void ReportFailure(WindowHost& host) override;
 

@@ -1,16 +1,19 @@
-// SimSoundRun: the generator in sound mode on the sim platform, brought up the
-// way window creation brings it up: the ring opened and block 0 written at
-// time 0, the counters zeroed, the generator started, and after the 2000 ms
-// pause block 1 handed over; finished-block notices that arrive during the
-// pause wait, like window messages, until it is over. The generator then runs
-// on the calling thread, its sleeps driving the virtual clock.
+// SimSoundRun: velmora in sound mode without a window, on the sim platform,
+// for the renderer and the tests. It goes through the program's own start-up
+// (the ring opened and block 0 written at time 0, the counters zeroed, the
+// generator started, block 1 handed over after the creation pause);
+// finished-block notices that arrive during the pause wait, like window
+// messages, until it is over. The generator then runs on the calling thread,
+// its sleeps driving the virtual clock.
 #pragma once
 
 #include <cstdint>
 #include <vector>
 
+#include "app/output_start.h"
 #include "generator/generator.h"
 #include "output/audio_ring.h"
+#include "platform/sim/deferred_threads.h"
 #include "platform/sim/recording_port.h"
 #include "platform/sim/sim_clock.h"
 #include "platform/sim/sim_wave_device.h"
@@ -29,8 +32,7 @@ class SimSoundRun final : public WaveNoticeTarget {
   AudioRing ring;
   Generator generator;
 
-  // Opens the ring and schedules the end of the creation pause; then runs the
-  // generator until it is asked to stop.
+  // Starts the output and runs the generator until it is asked to stop.
   void Run();
 
   // The close path's share: closes the ring once (the device's own closed
@@ -40,13 +42,10 @@ class SimSoundRun final : public WaveNoticeTarget {
   void OnWaveBlockDone(WaveHeader* header) override;
   void OnWaveClosed() override { Close(); }
 
-  int64_t NoticesIgnored() const { return noticesIgnored_; }
-
  private:
-  static constexpr int32_t kCreationPauseMs = 2000;
+  DeferredThreads threads_;
   bool creating_ = true;
   std::vector<WaveHeader*> pending_;
-  int64_t noticesIgnored_ = 0;
 };
 
 }  // namespace velmora

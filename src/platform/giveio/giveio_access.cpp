@@ -1,4 +1,4 @@
-#include "output/giveio_access.h"
+#include "platform/giveio/giveio_access.h"
 
 namespace velmora {
 
@@ -37,24 +37,22 @@ uint32_t GiveioAccess::StartDriverService(const char* serviceName) {
   return result;
 }
 
-int GiveioAccess::SetUpPortAccess() {
-  if (IsNtPlatform() == 0) return kPortAccessNotNt;
+PortAccessResult GiveioAccess::SetUpPortAccess(uint16_t /*base*/) {
+  if (IsNtPlatform() == 0) return PortAccessResult::kNoDriverNeeded;
   // Each failed attempt goes one rung further: open the device; start the
   // service; create it; a second creation is refused because it exists.
-  int level = 2;
-  for (;;) {
-    if (level >= 4 && CreateDriverService(kGiveioFile, kGiveioService) != 0) {
-      return kPortAccessFailed;
+  constexpr PortAccessResult kRungs[] = {PortAccessResult::kDeviceOpened,
+                                         PortAccessResult::kServiceStarted,
+                                         PortAccessResult::kNewlyInstalled};
+  for (int rung = 0;; ++rung) {
+    if (rung >= 2 && CreateDriverService(kGiveioFile, kGiveioService) != 0) {
+      return PortAccessResult::kFailed;
     }
-    if (level >= 3 && StartDriverService(kGiveioService) != 0) {
-      ++level;
-      continue;
-    }
+    if (rung >= 1 && StartDriverService(kGiveioService) != 0) continue;
     if (const ServiceHandle device = services_.OpenDevice(kGiveioDevice, kGenericRead)) {
       services_.CloseHandle(device);
-      return level;
+      return kRungs[rung < 2 ? rung : 2];
     }
-    ++level;
   }
 }
 

@@ -1,4 +1,4 @@
-#include "display/png.h"
+#include "platform/raster/png.h"
 
 #include <zlib.h>
 

@@ -1,0 +1,35 @@
+#include "app/sim_sound_run.h"
+
+#include <utility>
+
+namespace velmora {
+
+SimSoundRun::SimSoundRun(SharedState& sharedState, SimClock& simClock, bool deviceOpens)
+    : state(sharedState),
+      clock(simClock),
+      device(simClock, deviceOpens),
+      port(simClock),
+      generator(sharedState, simClock, port) {}
+
+void SimSoundRun::Run() {
+  OutputParts parts{ring, generator, nullptr, *this};
+  StartOutput(state, OutputServices{clock, threads_, device, port}, parts,
+              [this](int32_t milliseconds, std::function<void()> end) {
+                clock.At(clock.NowMs() + milliseconds, [this, end = std::move(end)] {
+                  end();
+                  creating_ = false;
+                  for (WaveHeader* header : std::exchange(pending_, {})) OnWaveBlockDone(header);
+                });
+              });
+  threads_.RunStarted();
+}
+
+void SimSoundRun::OnWaveBlockDone(WaveHeader* header) {
+  if (creating_) {
+    pending_.push_back(header);
+    return;
+  }
+  OnBlockDone(ring, state, header);
+}
+
+}  // namespace velmora

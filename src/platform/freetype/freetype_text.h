@@ -1,0 +1,41 @@
+// FreeTypeText: text for the software canvas from a TrueType font through
+// FreeType (DejaVu Sans Bold from Debian's fonts-dejavu-core, or the file
+// named by VELMORA_FONT), anti-aliased and hinted. The window and
+// velmora-plan's chart draw through it, so both show the same letters.
+// Window thread only.
+#pragma once
+
+#include <string>
+
+#include "platform/raster/raster_canvas.h"
+
+namespace velmora {
+
+class FreeTypeText final : public TextRenderer {
+ public:
+  // Opens the font; on failure says why once on stderr and draws no text.
+  explicit FreeTypeText(int pixelSize = 11);
+  ~FreeTypeText() override;
+  FreeTypeText(const FreeTypeText&) = delete;
+  FreeTypeText& operator=(const FreeTypeText&) = delete;
+
+  bool Ready() const { return face_ != nullptr; }
+  const std::string& Path() const { return path_; }
+  void Draw(Raster& raster, int x, int y, Color color, std::string_view text) override;
+  // How far the pen moves for `text`, in pixels.
+  int Width(std::string_view text);
+
+  static constexpr const char* kDefaultFont =
+      "/usr/share/fonts/truetype/dejavu/DejaVuSans-Bold.ttf";
+
+ private:
+  // Draws (when `raster` is given) and returns the pen's advance.
+  int Run(Raster* raster, int x, int y, Color color, std::string_view text);
+
+  void* library_ = nullptr;  // FT_Library
+  void* face_ = nullptr;     // FT_Face
+  int ascent_ = 0;           // pixels from the top of the line to the baseline
+  std::string path_;
+};
+
+}  // namespace velmora
