@@ -161,7 +161,7 @@ TEST(PainterTest, StatusRowTexts) {
   s.planMinutes = 467;
   TimerRowText(s, clock, t);
   EXPECT_STREQ(t.data(), "Start 22:15 to 06:02 finish");
-  EXPECT_EQ(s.finishTime, s.startTime + 467 * 60);
+  EXPECT_EQ(FinishTimeOf(s), s.startTime + 467 * 60);
 
   s.moonAgeDays = 25.2145;
   s.moonFactor = 4;

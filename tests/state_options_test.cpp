@@ -30,8 +30,8 @@ TEST(SharedStateTest, StartsWithTheDefaults) {
   EXPECT_EQ(s.samplePos, 0);
   EXPECT_EQ(s.planMinutes, 0);
   EXPECT_EQ(s.stateText.Get(), "");
-  EXPECT_EQ(SharedState::rateShift, 5);
-  EXPECT_EQ(SharedState::toneTableShift, 7);
+  EXPECT_EQ(kRateShift, 5);
+  EXPECT_EQ(kToneTableShift, 7);
   for (const auto& f : s.repaintFlags) EXPECT_EQ(f, 0);
   for (const auto& e : s.envelope) EXPECT_EQ(e, 0);
   for (const auto& v : s.planFreq) EXPECT_EQ(v, 0);

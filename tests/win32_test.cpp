@@ -4,6 +4,7 @@
 // queries.
 #include <gtest/gtest.h>
 
+#include <array>
 #include <atomic>
 #include <cstdio>
 #include <initializer_list>
@@ -16,6 +17,7 @@
 #include "platform/win32/gdi_canvas.h"
 #include "platform/win32/win32_service_manager.h"
 #include "platform/win32/win32_threads.h"
+#include "platform/win32/win32_wave_device.h"
 #include "platform/win32/win32_window_host.h"
 
 namespace velmora {
@@ -292,6 +294,28 @@ TEST(GdiCanvasTest, TransparentTextMarksOnlyItsOwnPixels) {
   }
   EXPECT_GT(inColour, 20);  // the glyphs are there, in the text colour
   EXPECT_EQ(outside, 0);    // and the background around them was left as it was
+}
+
+TEST(Win32WaveDeviceTest, EachBlockIsALoopPlayedOnceInPlace) {
+  GdiCanvas canvas(288, 272);
+  Win32WindowHost host(GetModuleHandleA(nullptr), canvas);
+  Win32WaveDevice device(host);
+  std::array<std::atomic<uint64_t>, 4> words{};
+  std::array<WaveHeader, kRingBlocks + 1> blocks{};
+  for (WaveHeader& block : blocks) {
+    block.data = words.data();
+    block.bufferLength = 32;
+  }
+  for (int i = 0; i < kRingBlocks; ++i) {
+    WAVEHDR* h = device.SystemHeader(blocks[i]);
+    ASSERT_NE(h, nullptr) << i;
+    EXPECT_EQ(h->dwFlags, static_cast<DWORD>(WHDR_BEGINLOOP | WHDR_ENDLOOP)) << i;
+    EXPECT_EQ(h->dwLoops, 1u) << i;
+    EXPECT_EQ(h->lpData, reinterpret_cast<LPSTR>(words.data())) << i;
+    EXPECT_EQ(h->dwBufferLength, 32u) << i;
+    EXPECT_EQ(device.SystemHeader(blocks[i]), h) << i;  // one header per block, kept
+  }
+  EXPECT_EQ(device.SystemHeader(blocks[kRingBlocks]), nullptr);  // the ring has sixteen
 }
 
 TEST(Win32ThreadsTest, RunsTheEntryOnASmallStack) {

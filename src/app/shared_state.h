@@ -60,6 +60,10 @@ class StateText {
   size_t length_ = 0;
 };
 
+// The STATE row's label when the generator falls behind the clock; the
+// warning box begins with it.
+inline constexpr const char* kOverloadLabel = "CPU task is heavy!";
+
 using Flag = uint8_t;  // 0 or 1
 
 struct SharedState {
@@ -83,7 +87,7 @@ struct SharedState {
   Relaxed<int32_t> moonFactor{0};  // 1..8 from the moon, or the "m" option word
   Relaxed<double> moonAgeDays{0.0};
   Relaxed<int32_t> cycleUnit{0};   // rate in Hz = value / cycleUnit
-  Relaxed<int32_t> cycleTicks{0};  // (cycleUnit * 2000) << rateShift
+  Relaxed<int32_t> cycleTicks{0};  // (cycleUnit * 2000) << kRateShift
   Relaxed<float> stretch{0.0f};    // step-length factor
   Relaxed<int32_t> planMinutes{0};
   Relaxed<int32_t> cycleIndex{0};  // remCount + 1 = no programme in progress
@@ -91,7 +95,6 @@ struct SharedState {
   std::array<Relaxed<int16_t>, kPlanCapacityMinutes> planPulseSeconds{};  // s per step
 
   // Clocks and positions.
-  static constexpr int32_t rateShift = kRateShift;
   Relaxed<int64_t> samplePos{0};     // write cursor of the programme, in samples
   Relaxed<int32_t> playedMs{0};      // audio clock: blocksQueued * 1000 at each block done
   Relaxed<int32_t> blocksQueued{0};  // blocks handed to the device after the first
@@ -110,7 +113,6 @@ struct SharedState {
   std::array<Relaxed<uint8_t>, 256> envelope{};  // half-sine amplitudes, each 0..63
   Relaxed<int16_t> envelopeNow{0};               // present pulse amplitude 0..63
   Relaxed<int32_t> healingStep{0};               // 0..53
-  static constexpr int32_t toneTableShift = kToneTableShift;
 
   // Threads, as the platform's opaque handles.
   Relaxed<void*> generatorThreadHandle{nullptr};

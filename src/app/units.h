@@ -11,11 +11,16 @@ namespace velmora {
 inline constexpr int32_t kRateShift = 5;
 inline constexpr int32_t kSampleRate = 1000 << kRateShift;  // 32000, 8-bit unsigned mono
 inline constexpr uint8_t kSilence = 128;                    // zero level of a sample
+// Eight silent samples, as the ring stores them in one word.
+inline constexpr uint64_t kSilentWord = uint64_t{kSilence} * 0x0101010101010101ull;
 
 // The audio ring: sixteen one-second blocks played in turn by the wave device.
 inline constexpr int32_t kRingBlocks = 16;
 inline constexpr int32_t kBlockBytes = kSampleRate;               // one second
 inline constexpr int32_t kRingBytes = kRingBlocks * kBlockBytes;  // 512000
+// Block counts wrap to a block index with this mask.
+inline constexpr int32_t kRingBlockMask = kRingBlocks - 1;
+static_assert((kRingBlocks & kRingBlockMask) == 0, "the ring's block count is a power of two");
 
 // The writer keeps at most this far ahead of the played clock.
 inline constexpr int32_t kLeadMs = 3000;

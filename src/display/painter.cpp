@@ -119,11 +119,12 @@ void StateRowText(const SharedState& s, RowText& out) {
   }
 }
 
-void TimerRowText(SharedState& s, Clock& clock, RowText& out) {
-  const int32_t start = s.startTime;
-  s.finishTime = start + s.planMinutes * 60;
-  std::snprintf(out.data(), out.size(), "Start %s to %s finish", FormatClock(clock, start).c_str(),
-                FormatClock(clock, s.finishTime).c_str());
+int32_t FinishTimeOf(const SharedState& s) { return s.startTime + s.planMinutes * 60; }
+
+void TimerRowText(const SharedState& s, Clock& clock, RowText& out) {
+  std::snprintf(out.data(), out.size(), "Start %s to %s finish",
+                FormatClock(clock, s.startTime).c_str(),
+                FormatClock(clock, FinishTimeOf(s)).c_str());
 }
 
 void SleepRowText(const SharedState& s, RowText& out) {
@@ -179,7 +180,10 @@ void PaintWindow(SharedState& s, const DrawingObjects& o, Canvas& c, Clock& cloc
     if (!flags[flag]) continue;
     if (flag == kRepaintStateRow && flags[kRepaintWarning]) {
       flags[kRepaintWarning] = 0;
-      if (host) host->ShowMessageBox("WARNING", kWarningText, BoxIcon::kWarning);
+      if (host) {
+        host->ShowMessageBox("WARNING", std::string(kOverloadLabel) + "\n" + kWarningAdvice,
+                             BoxIcon::kWarning);
+      }
     }
     // Cleared before drawing: a change that arrives meanwhile is drawn next time.
     flags[flag] = 0;
@@ -189,6 +193,7 @@ void PaintWindow(SharedState& s, const DrawingObjects& o, Canvas& c, Clock& cloc
         StateRowText(s, value);
         break;
       case kRepaintTimerRow:
+        s.finishTime = FinishTimeOf(s);
         TimerRowText(s, clock, value);
         break;
       case kRepaintSleepRow:
@@ -219,7 +224,7 @@ void PaintWindow(SharedState& s, const DrawingObjects& o, Canvas& c, Clock& cloc
   const int32_t planMinutes = s.planMinutes;
   // Before the first plan there is nowhere to put the cursor.
   if (planMinutes > 0) {
-    const int64_t minutes = (s.samplePos >> SharedState::rateShift) / 60000;
+    const int64_t minutes = (s.samplePos >> kRateShift) / 60000;
     if (s.tickCount & 1) {
       const int x = CursorColumn(minutes, planMinutes);
       c.WindowLine(o.grey[63], x, L.chartTop, x, kChartBottom);

@@ -28,8 +28,8 @@ struct DrawingObjects {
 // The help area's own lines: the credit while healing, the banner during a night.
 inline constexpr const char* kCreditLine = "Velmora - pulses for the night";
 inline constexpr const char* kBannerLine = "Good night. Let the pulses carry you.";
-inline constexpr const char* kWarningText =
-    "CPU task is heavy!\nMaybe bad affect your Biorythm.\nPlease not use Velmora on this comp.";
+inline constexpr const char* kWarningAdvice =
+    "Maybe bad affect your Biorythm.\nPlease not use Velmora on this comp.";
 
 // Makes the ramps and fills the whole bitmap with grey 32.
 DrawingObjects CreateDrawingObjects(Canvas& canvas);
@@ -45,7 +45,9 @@ std::string FormatClock(Clock& clock, int32_t seconds);
 // them, formatted into a buffer without allocating.
 using RowText = std::array<char, 320>;
 void StateRowText(const SharedState& state, RowText& out);
-void TimerRowText(SharedState& state, Clock& clock, RowText& out);  // also sets finishTime
+// The finish of a night started at startTime: the plan's length later.
+int32_t FinishTimeOf(const SharedState& state);
+void TimerRowText(const SharedState& state, Clock& clock, RowText& out);
 void SleepRowText(const SharedState& state, RowText& out);
 void PowerRowText(const SharedState& state, RowText& out);
 struct HelpLines {

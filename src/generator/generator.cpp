@@ -15,7 +15,6 @@ constexpr int32_t kPhaseStartPauseMs = 1010;
 // The programme ends in its last descent once the rate falls below this.
 constexpr float kLastDescentEndHz = 13.0f;
 constexpr const char* kHealingLabel = "HealingGamma";
-constexpr const char* kOverloadText = "CPU task is heavy!";
 
 void RaiseFlags(SharedState& s, int first, int last) {
   for (int flag = first; flag <= last; ++flag) s.repaintFlags[flag] = 1;
@@ -25,7 +24,7 @@ void RaiseFlags(SharedState& s, int first, int last) {
 void SetRateFigures(Generator& g, int32_t stepValue, int32_t cycleUnit) {
   SharedState& s = g.state;
   const int32_t stepPeriod = s.stepPeriod;
-  s.burstRateHz = static_cast<float>(static_cast<long double>(1000 << SharedState::rateShift) /
+  s.burstRateHz = static_cast<float>(static_cast<long double>(kSampleRate) /
                                      ((stepPeriod * g.halfPeriod) << 2));
   s.currentHz = CurrentHz(stepValue, cycleUnit);
 }
@@ -52,7 +51,7 @@ bool HealingStepStart(Generator& g) {
     FillSilence(g, g.healingPos, (3 * g.halfPeriod + g.gapLead) * v.stepPeriod);
     g.healingPos += gapSamples;
   } else {
-    g.clock.Sleep(gapSamples >> SharedState::rateShift);
+    g.clock.Sleep(gapSamples >> kRateShift);
   }
   g.dutyOffset = (3 * g.halfPeriod) >> 2;
   SetRateFigures(g, v.stepValue, cycleUnit);
@@ -125,7 +124,7 @@ StepOutcome ProgrammeStepStart(Generator& g) {
     // Pulses get quieter as the rate rises; the tone keeps the programme's level.
     if (s.toneMode == 0) BuildEnvelope(s, 64 - ((stepValue / cycleUnit) >> 2));
   } else {
-    g.clock.Sleep((piece >> SharedState::rateShift) * stepPeriod);
+    g.clock.Sleep((piece >> kRateShift) * stepPeriod);
     s.samplePos = s.samplePos + piece * stepPeriod;
   }
   g.dutyOffset = ((g.halfPeriod * s.dutyRange) >> 2) + 1;
@@ -142,7 +141,7 @@ StepOutcome ProgrammeStepStart(Generator& g) {
   // Light mode has no buffer to run dry; its timing simply follows the sleeps,
   // so it has no load test.
   if (soundMode && FallenBehind(now, s.startTime, s.samplePos)) {
-    s.stateText.Set(kOverloadText);
+    s.stateText.Set(kOverloadLabel);
     s.sleepRunning = 0;
     s.repaintFlags[kRepaintWarning] = 1;
     s.repaintFlags[kRepaintStateRow] = 1;
@@ -167,7 +166,7 @@ void ProgrammeEndSteps(Generator& g) {
 }  // namespace
 
 bool FallenBehind(int32_t nowTime, int32_t startTime, int64_t samplePos) {
-  return nowTime - startTime > (samplePos >> SharedState::rateShift) / 990;
+  return nowTime - startTime > (samplePos >> kRateShift) / 990;
 }
 
 std::string FinishText(Clock& clock, int32_t seconds) {
@@ -189,9 +188,9 @@ void RunHealingPhase(Generator& g) {
   g.halfPeriod = 0;
   g.dutyOffset = 0;
   g.stepNumber = 0;
-  s.blocksQueued = s.blocksQueued & 15;
+  s.blocksQueued = s.blocksQueued & kRingBlockMask;
   g.clock.Sleep(kPhaseStartPauseMs);
-  g.healingPos = static_cast<int64_t>(s.playedMs.Load()) << SharedState::rateShift;
+  g.healingPos = static_cast<int64_t>(s.playedMs.Load()) << kRateShift;
   if (g.observer) g.observer->OnPhaseStart(Phase::kHealing, g.healingPos);
 
   while (!g.Stopping()) {
@@ -211,9 +210,9 @@ void RunSleepProgramme(Generator& g) {
   g.halfPeriod = 0;
   g.stepNumber = 0;
   s.sleepRunning = 1;
-  s.blocksQueued = s.blocksQueued & 15;
+  s.blocksQueued = s.blocksQueued & kRingBlockMask;
   g.clock.Sleep(kPhaseStartPauseMs);
-  s.samplePos = static_cast<int64_t>(s.playedMs.Load()) << SharedState::rateShift;
+  s.samplePos = static_cast<int64_t>(s.playedMs.Load()) << kRateShift;
   RaiseFlags(s, kRepaintChart, kRepaintHelpRows);
   s.stretch = StretchFor(s.moonFactor);
   if (g.observer) g.observer->OnPhaseStart(Phase::kSleepProgramme, s.samplePos);

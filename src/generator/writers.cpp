@@ -38,7 +38,7 @@ void FillSilence(Generator& g, int64_t position, int32_t count) {
 }
 
 void WaitForPlayback(Generator& g, int64_t position) {
-  const int64_t target = (position >> SharedState::rateShift) - kLeadMs;
+  const int64_t target = (position >> kRateShift) - kLeadMs;
   while (static_cast<int64_t>(g.state.playedMs.Load()) < target && !g.Stopping()) {
     g.clock.Sleep(kPacingSleepMs);
   }
@@ -61,14 +61,14 @@ void WritePulse(Generator& g, int64_t position, int32_t amplitude) {
       store(j, v);
       v -= 1 << j;
       ++j;
-    } while (v > 128);
+    } while (v > kSilence);
   } else {
     int32_t v = 64 - amplitude;
     do {
       store(j, v);
       v += 1 << j;
       ++j;
-    } while (v < 128);
+    } while (v < kSilence);
   }
 }
 
@@ -112,7 +112,7 @@ void WriteTone(Generator& g, int64_t position, int32_t count, int32_t amplitude,
     for (int32_t k = 0; k < part; ++k, ++j) {
       const int32_t a = j & mask;
       const int32_t b = (j + g.toneOffset) & mask;
-      chunk[k] = static_cast<uint8_t>(128 + sign * table[a] + table[b]);
+      chunk[k] = static_cast<uint8_t>(kSilence + sign * table[a] + table[b]);
       g.toneSampleCount = static_cast<int32_t>(static_cast<uint32_t>(g.toneSampleCount) + 1u);
       phase = g.toneSampleCount == std::numeric_limits<int32_t>::min()
                   ? remainder(g.toneSampleCount)
@@ -128,19 +128,19 @@ void WriteTone(Generator& g, int64_t position, int32_t count, int32_t amplitude,
 void PortPulse(Generator& g, int32_t halfPeriod, int32_t dutyOffset, int32_t amplitude) {
   const uint16_t port = g.state.lptDataPort;
   g.port.PortWrite(port, static_cast<uint8_t>(g.state.lptOnPattern.Load()));
-  int32_t on = ((halfPeriod - dutyOffset) * amplitude) >> (SharedState::rateShift + 6);
+  int32_t on = ((halfPeriod - dutyOffset) * amplitude) >> (kRateShift + 6);
   // dutyRange 4 gives dutyOffset = halfPeriod + 1 and so an on-time of -1:
   // the port is lit for no time and the pulse keeps its length.
   if (on < 0) on = 0;
   SleepMs(g, on);
   g.port.PortWrite(port, 0);
-  SleepMs(g, (halfPeriod >> (SharedState::rateShift - 1)) - on);
+  SleepMs(g, (halfPeriod >> (kRateShift - 1)) - on);
 }
 
 void LightPulse(Generator& g, int32_t halfPeriod, int32_t dutyOffset) {
-  SleepMs(g, (halfPeriod - dutyOffset) >> SharedState::rateShift);
+  SleepMs(g, (halfPeriod - dutyOffset) >> kRateShift);
   g.state.envelopeNow = 0;
-  SleepMs(g, (dutyOffset + halfPeriod) >> SharedState::rateShift);
+  SleepMs(g, (dutyOffset + halfPeriod) >> kRateShift);
 }
 
 void EmitPulse(Generator& g, Phase phase) {

@@ -8,7 +8,6 @@ inline size_t WordIndex(int64_t offset) {
   return static_cast<size_t>(offset >> 3);
 }
 
-constexpr uint64_t kSilentWord = 0x8080808080808080ull;
 
 uint64_t Repeated(uint8_t value) {
   return 0x0101010101010101ull * value;
@@ -56,7 +55,7 @@ bool OpenAudioRing(AudioRing& ring, SharedState& state, WaveDevice& device,
   WaveFormat& f = ring.waveFormat;
   f.formatTag = 1;
   f.channels = 1;
-  f.samplesPerSec = 1000u << SharedState::rateShift;
+  f.samplesPerSec = static_cast<uint32_t>(kSampleRate);
   f.avgBytesPerSec = f.samplesPerSec;
   f.blockAlign = 1;
   f.bitsPerSample = 8;
@@ -65,15 +64,9 @@ bool OpenAudioRing(AudioRing& ring, SharedState& state, WaveDevice& device,
   const bool opened = device.Open(f, target);
 
   const auto blockBytes = static_cast<int32_t>(f.avgBytesPerSec);
-  ring.storage = std::make_shared<RingStorage>(blockBytes << 4);
+  ring.storage = std::make_shared<RingStorage>(blockBytes * kRingBlocks);
   for (int32_t i = 0; i < kRingBlocks; ++i) {
     WaveHeader& h = ring.waveHeaders[i];
-    h.bytesRecorded = 0;
-    h.user = 0;
-    h.flags = kHeaderBeginLoop | kHeaderEndLoop;
-    h.loops = 1;
-    h.next = nullptr;
-    h.reserved = 0;
     h.bufferLength = blockBytes;
     h.data = ring.storage->words.get() + static_cast<size_t>(i) * blockBytes / 8;
     device.Prepare(h);
@@ -87,7 +80,7 @@ void QueueNextBlock(AudioRing& ring, SharedState& state) {
   if (state.soundMode == 0 || ring.closed || ring.waveDevice == nullptr) return;
   const int32_t queued = state.blocksQueued + 1;
   state.blocksQueued = queued;
-  const int32_t next = queued & 15;
+  const int32_t next = queued & kRingBlockMask;
   ring.waveDevice->Unprepare(ring.waveHeaders[state.lastHeader]);
   ring.waveDevice->Prepare(ring.waveHeaders[next]);
   ring.waveDevice->Write(ring.waveHeaders[next]);

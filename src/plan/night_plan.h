@@ -74,7 +74,6 @@ PlanWalkResult BuildNightPlan(SharedState& state, Observer&& observer);
 
 template <typename Visitor>
 PlanWalkResult WalkNightPlan(const PlanSettings& settings, Visitor&& visitor) {
-  constexpr int32_t rateShift = SharedState::rateShift;
   constexpr int64_t kMsPerMinute = 60000;
   // A real plan has a few hundred thousand pulses; far more means the clock
   // stopped moving.
@@ -96,7 +95,7 @@ PlanWalkResult WalkNightPlan(const PlanSettings& settings, Visitor&& visitor) {
     return out;
   }
   const float stretch = StretchFor(moonFactor);
-  const int32_t cycleTicks = CycleTicksFor(cycleUnit, rateShift);
+  const int32_t cycleTicks = CycleTicksFor(cycleUnit, kRateShift);
   out.stretch = stretch;
   out.cycleTicks = cycleTicks;
   out.minHalfPeriod = cycleTicks;
@@ -132,7 +131,14 @@ PlanWalkResult WalkNightPlan(const PlanSettings& settings, Visitor&& visitor) {
         visitor.CycleStart(stepValue, floorValue);
       }
       halfPeriod = HalfPeriodFor(cycleTicks, stepValue);
-      const int64_t gap = static_cast<int64_t>((gapLead + halfPeriod) >> rateShift) * stepPeriod;
+      // The plan's gap is not the generator's, on purpose. The plan counts
+      // whole milliseconds: each piece of the gap cut to milliseconds, times
+      // the step period known at this point (the step before's, or the
+      // rise's). The generator writes the gap in samples, with the new step's
+      // period. The chart, planMinutes and samplePos follow this rule and the
+      // played night follows the generator's; both are pinned by tests, so
+      // making one match the other changes what is shown or what is played.
+      const int64_t gap = static_cast<int64_t>((gapLead + halfPeriod) >> kRateShift) * stepPeriod;
       if (gap != static_cast<int32_t>(gap)) {
         out.fault = PlanFault::kOverflow;
         break;
@@ -159,8 +165,8 @@ PlanWalkResult WalkNightPlan(const PlanSettings& settings, Visitor&& visitor) {
     visitor.Pulse(
         PlanPulse{static_cast<int32_t>(minute), stepValue, cycleIndex,
                   static_cast<int16_t>((2 * stepValue) / cycleUnit),
-                  static_cast<int16_t>((static_cast<int32_t>(stepSamples) / 500) >> rateShift)});
-    planClockMs += halfPeriod >> (rateShift - 1);
+                  static_cast<int16_t>((static_cast<int32_t>(stepSamples) / 500) >> kRateShift)});
+    planClockMs += halfPeriod >> (kRateShift - 1);
     if (++out.pulses > kMaxPulses) {
       out.fault = PlanFault::kNeverEnds;
       break;
@@ -193,7 +199,7 @@ PlanWalkResult BuildNightPlan(SharedState& state, Observer&& observer) {
   state.stretch = walk.stretch;
   state.cycleTicks = walk.cycleTicks;
   state.planMinutes = static_cast<int32_t>(walk.planClockMs / 60000);
-  state.samplePos = walk.planClockMs << SharedState::rateShift;
+  state.samplePos = walk.planClockMs << kRateShift;
   state.cycleIndex = settings.remCount + 1;
   for (int flag = kRepaintChart; flag <= kRepaintHelpRows; ++flag) state.repaintFlags[flag] = 1;
   return walk;

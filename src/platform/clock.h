@@ -6,6 +6,7 @@
 #pragma once
 
 #include <cstdint>
+#include <cstdio>
 #include <string>
 
 namespace velmora {
@@ -20,6 +21,13 @@ class Clock {
   // Waits `milliseconds`; zero or negative returns at once.
   virtual void Sleep(int32_t milliseconds) = 0;
 };
+
+// "HH:MM" of a time of day, as every clock gives it.
+inline std::string HourMinuteText(int hour, int minute) {
+  char text[8];
+  std::snprintf(text, sizeof text, "%02d:%02d", hour % 100, minute % 100);
+  return text;
+}
 
 // The real clock of the machine.
 Clock& SystemClock();

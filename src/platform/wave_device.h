@@ -19,22 +19,13 @@ struct WaveFormat {
   uint16_t extraSize = 0;
 };
 
-inline constexpr uint32_t kHeaderBeginLoop = 4;
-inline constexpr uint32_t kHeaderEndLoop = 8;
-
 // One block of the ring. The samples are read as 64-bit words with relaxed
 // loads (the generator writes them the same way); sample i of the block is
 // byte i % 8 of word i / 8, in little-endian order.
 struct WaveHeader {
   std::atomic<uint64_t>* data = nullptr;
   int32_t bufferLength = 0;  // bytes
-  int32_t bytesRecorded = 0;
-  uintptr_t user = 0;
-  uint32_t flags = 0;
-  uint32_t loops = 0;
-  WaveHeader* next = nullptr;
-  uintptr_t reserved = 0;
-  bool prepared = false;  // kept by the device
+  bool prepared = false;     // kept by the device
 };
 
 // Receives the device's notices. Window thread only.

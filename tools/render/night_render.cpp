@@ -96,7 +96,7 @@ class Capture final : public GeneratorObserver {
       Fail("the device played the ring's blocks out of order");
       return;
     }
-    nextHeader_ = (index + 1) & 15;
+    nextHeader_ = (index + 1) & kRingBlockMask;
     CopyBlockSamples(header.data, 0, header.bufferLength, chunk_.data());
     Emit(chunk_.data(), header.bufferLength);
   }

@@ -229,7 +229,7 @@ class SndfileSink final : public SinkBase {
   bool Encode(const uint8_t* samples, size_t count) {
     shorts_.resize(count);
     for (size_t i = 0; i < count; ++i) {
-      shorts_[i] = static_cast<short>((static_cast<int>(samples[i]) - 128) * 256);
+      shorts_[i] = static_cast<short>((static_cast<int>(samples[i]) - kSilence) * 256);
     }
     if (sf_write_short(sndfile_, shorts_.data(), static_cast<sf_count_t>(count)) !=
         static_cast<sf_count_t>(count)) {

@@ -3,6 +3,7 @@
 #include <cstdio>
 #include <cstring>
 
+#include "app/units.h"
 #include "platform/sdl/quiet_stderr.h"
 #include "platform/sdl/sdl_window_host.h"
 
@@ -81,7 +82,7 @@ void SdlWaveDevice::Fill(Uint8* stream, int length) {
     }
     if (!block) {
       // Nothing handed over: the zero level until a block comes.
-      std::memset(stream + done, 128, static_cast<size_t>(length - done));
+      std::memset(stream + done, kSilence, static_cast<size_t>(length - done));
       return;
     }
     const int count = std::min(length - done, block->bufferLength - offset_);

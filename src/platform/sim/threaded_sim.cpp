@@ -1,6 +1,5 @@
 #include "platform/sim/threaded_sim.h"
 
-#include <cstdio>
 
 namespace velmora {
 
@@ -15,10 +14,7 @@ int32_t FastClock::NowSeconds() {
 
 std::string FastClock::LocalHourMinute(int32_t seconds) {
   const int64_t day = ((static_cast<int64_t>(seconds) % 86400) + 86400) % 86400;
-  char text[8];
-  std::snprintf(text, sizeof text, "%02d:%02d", static_cast<int>(day / 3600),
-                static_cast<int>(day / 60 % 60));
-  return text;
+  return HourMinuteText(static_cast<int>(day / 3600), static_cast<int>(day / 60 % 60));
 }
 
 void FastClock::Sleep(int32_t milliseconds) {

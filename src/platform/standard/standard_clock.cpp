@@ -1,7 +1,6 @@
 // The machine's clock through the C++ standard library: time(), localtime and
 // std::this_thread::sleep_for. Portable to every back-end.
 #include <chrono>
-#include <cstdio>
 #include <ctime>
 #include <thread>
 
@@ -22,9 +21,7 @@ class StandardClock final : public Clock {
 #else
     localtime_r(&t, &local);
 #endif
-    char text[8];
-    std::snprintf(text, sizeof text, "%02d:%02d", local.tm_hour % 100, local.tm_min % 100);
-    return text;
+    return HourMinuteText(local.tm_hour, local.tm_min);
   }
 
   void Sleep(int32_t milliseconds) override {

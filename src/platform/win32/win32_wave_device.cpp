@@ -41,8 +41,9 @@ WAVEHDR* Win32WaveDevice::SystemHeader(WaveHeader& header) {
   h.lpData = reinterpret_cast<LPSTR>(header.data);
   h.dwBufferLength = static_cast<DWORD>(header.bufferLength);
   h.dwUser = reinterpret_cast<DWORD_PTR>(&header);
-  h.dwFlags = header.flags & (WHDR_BEGINLOOP | WHDR_ENDLOOP);
-  h.dwLoops = header.loops;
+  // Each block is a loop of its own, played once.
+  h.dwFlags = WHDR_BEGINLOOP | WHDR_ENDLOOP;
+  h.dwLoops = 1;
   return &h;
 }
 

@@ -9,6 +9,7 @@
 
 #include <array>
 
+#include "app/units.h"
 #include "platform/wave_device.h"
 #include "platform/win32/win32_window_host.h"
 #include "platform/win32/windows_api.h"
@@ -30,14 +31,15 @@ class Win32WaveDevice final : public WaveDevice, public WaveMessageSink {
 
   void OnWaveMessage(UINT message, LPARAM lParam) override;
 
- private:
+  // The system's header of a block, made at its first use.
   WAVEHDR* SystemHeader(WaveHeader& header);
 
+ private:
   Win32WindowHost& host_;
   HWAVEOUT out_ = nullptr;
   WaveNoticeTarget* target_ = nullptr;
-  std::array<WaveHeader*, 16> owners_{};
-  std::array<WAVEHDR, 16> headers_{};
+  std::array<WaveHeader*, kRingBlocks> owners_{};
+  std::array<WAVEHDR, kRingBlocks> headers_{};
   int used_ = 0;
 };
 
