@@ -7,8 +7,8 @@
 #include <vector>
 
 #include "app/options.h"
-#include "lines.h"
 #include "app/sim_sound_run.h"
+#include "lines.h"
 
 namespace {
 

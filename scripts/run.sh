@@ -9,7 +9,8 @@ here=$(pwd)
 cd "$(dirname "$0")/.."
 scripts/setup.sh
 cmake --preset default >/dev/null
-cmake --build --preset default
+# The programs alone: the tests and benchmarks are for scripts/test.sh.
+cmake --build --preset default --target velmora velmora-plan velmora-render
 if [ -n "${DISPLAY:-}${WAYLAND_DISPLAY:-}" ]; then
   exec build/default/velmora "$@"
 fi

@@ -15,8 +15,10 @@ for option in "$@"; do
     --tests)
       # The end-to-end tests drive the windows on virtual displays; the
       # Windows build's run under Wine with PulseAudio capturing its sound;
-      # the package is checked with lintian.
+      # the package is checked with lintian; the code with clang-format and
+      # clang-tidy.
       packages+=("${windows[@]}" xvfb xdotool imagemagick clang libclang-rt-14-dev man-db
+                 clang-format clang-tidy
                  wine wine64 pulseaudio pulseaudio-utils dpkg-dev lintian fakeroot)
       ;;
     *) echo "usage: scripts/setup.sh [--windows] [--tests]" >&2; exit 2 ;;

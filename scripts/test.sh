@@ -3,7 +3,7 @@
 # whole nights over every setting), the whole suite again under
 # AddressSanitizer and UndefinedBehaviorSanitizer, the threaded tests under
 # ThreadSanitizer, a minute of each fuzz target, the Windows builds with
-# their tests under Wine, and the packages.
+# their tests under Wine, the packages, and the style and static checks.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/setup.sh --tests
@@ -12,6 +12,7 @@ for preset in default debug tsan; do
   cmake --build --preset "$preset"
   ctest --preset "$preset" -j 2
 done
+scripts/lint.sh build/default
 fuzz/run.sh "${VELMORA_FUZZ_SECONDS:-60}"
 
 # Windows: the 64-bit build runs its tests and the end-to-end test under

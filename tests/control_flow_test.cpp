@@ -57,9 +57,9 @@ TEST(HealingToProgrammeTest, EnterDuringAHealingStepAndTheDotWord) {
     int64_t enterAtStep;  // 0: never pressed (the word "." already said it)
     int64_t lastHealingStep;
   };
-  for (const Case& c : {Case{"enter in step 3", {"m1"}, 1, 3, 4},
-                        Case{"the word .", {"m1", "."}, 1, 0, 1},
-                        Case{"enter after a programme", {"m1", ".", "r2", "+0"}, 2, 3, 4}}) {
+  for (const Case& c :
+       {Case{"enter in step 3", {"m1"}, 1, 3, 4}, Case{"the word .", {"m1", "."}, 1, 0, 1},
+        Case{"enter after a programme", {"m1", ".", "r2", "+0"}, 2, 3, 4}}) {
     SCOPED_TRACE(c.name);
     SharedState state;
     SimClock clock(k2320Utc);
@@ -153,7 +153,8 @@ TEST(HealingToProgrammeTest, TheHealingFillCoversTheGapAndThePulsesExactly) {
     // beyond the step's own gap and pulses has been written yet.
     const int64_t fill = (3 * s.halfPeriod + s.gapLead) * s.stepPeriod;
     int64_t silent = 0;
-    for (int64_t i = 0; i < fill; ++i) silent += ring.Sample((stepStartPos + i) % ring.ringBytes) == kSilence;
+    for (int64_t i = 0; i < fill; ++i)
+      silent += ring.Sample((stepStartPos + i) % ring.ringBytes) == kSilence;
     EXPECT_EQ(silent, fill) << "step " << s.number;
     EXPECT_EQ(ring.Sample((stepStartPos + fill) % ring.ringBytes), kStale) << "step " << s.number;
     EXPECT_EQ(s.position, stepStartPos + (s.gapLead + s.halfPeriod) * s.stepPeriod);

@@ -7,9 +7,9 @@
 #include <string>
 #include <vector>
 
-#include "platform/raster/raster_canvas.h"
-#include "platform/port_access.h"
 #include "platform/port.h"
+#include "platform/port_access.h"
+#include "platform/raster/raster_canvas.h"
 #include "platform/sim/sim_clock.h"
 #include "platform/threads.h"
 #include "platform/wave_device.h"

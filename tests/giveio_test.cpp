@@ -95,7 +95,10 @@ TEST(PortAccessLadderTest, EveryRung) {
     CallLog calls;
   };
   for (const Case& c : std::vector<Case>{
-           {"not NT", [](FakeServiceManager& m) { m.platform = 1; }, PortAccessResult::kNoDriverNeeded, {"version"}},
+           {"not NT",
+            [](FakeServiceManager& m) { m.platform = 1; },
+            PortAccessResult::kNoDriverNeeded,
+            {"version"}},
            {"version query fails",
             [](FakeServiceManager& m) { m.platform.reset(); },
             PortAccessResult::kNoDriverNeeded,

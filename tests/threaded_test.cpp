@@ -9,8 +9,8 @@
 #include <thread>
 
 #include "app/main_window.h"
-#include "platform/raster/raster_canvas.h"
 #include "fake_services.h"
+#include "platform/raster/raster_canvas.h"
 #include "platform/sim/threaded_sim.h"
 
 namespace velmora {

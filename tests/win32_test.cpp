@@ -11,8 +11,8 @@
 #include <vector>
 
 #include "display/painter.h"
-#include "platform/raster/raster_canvas.h"
 #include "plan/night_plan.h"
+#include "platform/raster/raster_canvas.h"
 #include "platform/sim/sim_clock.h"
 #include "platform/win32/gdi_canvas.h"
 #include "platform/win32/win32_service_manager.h"

@@ -17,8 +17,8 @@ bool Startup(App& app) {
   app.drawing = CreateDrawingObjects(sv.canvas);
   ComputeMoonFactor(s, sv.clock);
   ReadOptions(s, app.optionWords);
-  const OutputServices output{sv.clock, sv.threads, sv.waveDevice, sv.port, &sv.portAccess,
-                              &sv.host};
+  const OutputServices output{sv.clock, sv.threads,     sv.waveDevice,
+                              sv.port,  &sv.portAccess, &sv.host};
   OutputParts parts{app.ring, app.generator, &app.light, app};
   const StartResult started =
       StartOutput(s, output, parts, [&sv](int32_t milliseconds, const std::function<void()>& end) {

@@ -7,8 +7,8 @@
 #include <string>
 #include <vector>
 
-#include "app/shared_state.h"
 #include "app/output_start.h"
+#include "app/shared_state.h"
 #include "display/painter.h"
 #include "generator/generator.h"
 #include "output/audio_ring.h"

@@ -2,10 +2,9 @@
 // what it sets; unknown words are ignored and nothing is reported.
 #pragma once
 
+#include <cstdint>
 #include <string>
 #include <vector>
-
-#include <cstdint>
 
 #include "app/plan_bounds.h"
 #include "app/shared_state.h"

@@ -3,8 +3,12 @@
 namespace velmora {
 namespace {
 
-void GeneratorEntry(void* generator) { GeneratorThread(*static_cast<Generator*>(generator)); }
-void LightEntry(void* light) { LightThread(*static_cast<LightThreadContext*>(light)); }
+void GeneratorEntry(void* generator) {
+  GeneratorThread(*static_cast<Generator*>(generator));
+}
+void LightEntry(void* light) {
+  LightThread(*static_cast<LightThreadContext*>(light));
+}
 
 }  // namespace
 
@@ -31,8 +35,7 @@ StartResult StartOutput(SharedState& s, const OutputServices& sv, OutputParts& p
     s.lightThreadHandle = sv.threads.Start(&LightEntry, parts.light, kWorkerStackBytes);
     if (s.lightThreadHandle.Load() == nullptr) return {false, 1};
   }
-  s.generatorThreadHandle =
-      sv.threads.Start(&GeneratorEntry, &parts.generator, kWorkerStackBytes);
+  s.generatorThreadHandle = sv.threads.Start(&GeneratorEntry, &parts.generator, kWorkerStackBytes);
   if (s.generatorThreadHandle.Load() == nullptr) return {false, 1};
   // The end of the pause may come after this returns: it keeps no reference
   // to the caller's records but the state, the host and the ring.

@@ -48,7 +48,7 @@ BoundReport BoundPlanSettings(SharedState& state);
 // Longest region a single write may cover beyond the writer's lead over the
 // played clock: the ring less the lead and the two blocks the device holds.
 inline constexpr int64_t kMaxWriteRegionSamples =
-    static_cast<int64_t>(kRingBytes) - 2 * kBlockBytes -
+    static_cast<int64_t>(kRingBytes) - 2 * static_cast<int64_t>(kBlockBytes) -
     static_cast<int64_t>(kLeadMs) * kSampleRate / 1000;
 
 // Smallest halfPeriod the tone writer can use: it divides by halfPeriod >> 7.

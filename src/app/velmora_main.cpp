@@ -7,12 +7,12 @@
 #include <vector>
 
 #include "app/main_window.h"
-#include "platform/raster/raster_canvas.h"
+#include "platform/freetype/freetype_text.h"
 #include "platform/linux/linux_port.h"
 #include "platform/posix/posix_threads.h"
+#include "platform/raster/raster_canvas.h"
 #include "platform/sdl/sdl_wave_device.h"
 #include "platform/sdl/sdl_window_host.h"
-#include "platform/freetype/freetype_text.h"
 #include "velmora_version.h"
 
 int main(int argc, char** argv) {

@@ -119,7 +119,9 @@ void StateRowText(const SharedState& s, RowText& out) {
   }
 }
 
-int32_t FinishTimeOf(const SharedState& s) { return s.startTime + s.planMinutes * 60; }
+int32_t FinishTimeOf(const SharedState& s) {
+  return s.startTime + s.planMinutes * 60;
+}
 
 void TimerRowText(const SharedState& s, Clock& clock, RowText& out) {
   std::snprintf(out.data(), out.size(), "Start %s to %s finish",

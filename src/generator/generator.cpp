@@ -80,7 +80,7 @@ StepOutcome ProgrammeStepStart(Generator& g) {
   if (!soundMode) {
     // In light mode the pulses do not move the position; the step's time is
     // added here, from the values of the step just finished.
-    s.samplePos = s.samplePos + 2 * g.halfPeriod * s.stepPeriod;
+    s.samplePos = s.samplePos + 2 * static_cast<int64_t>(g.halfPeriod) * s.stepPeriod;
   }
 
   int32_t stepValue = s.stepValue;
@@ -125,7 +125,7 @@ StepOutcome ProgrammeStepStart(Generator& g) {
     if (s.toneMode == 0) BuildEnvelope(s, 64 - ((stepValue / cycleUnit) >> 2));
   } else {
     g.clock.Sleep((piece >> kRateShift) * stepPeriod);
-    s.samplePos = s.samplePos + piece * stepPeriod;
+    s.samplePos = s.samplePos + static_cast<int64_t>(piece) * stepPeriod;
   }
   g.dutyOffset = ((g.halfPeriod * s.dutyRange) >> 2) + 1;
   SetRateFigures(g, stepValue, cycleUnit);

@@ -8,7 +8,6 @@ inline size_t WordIndex(int64_t offset) {
   return static_cast<size_t>(offset >> 3);
 }
 
-
 uint64_t Repeated(uint8_t value) {
   return 0x0101010101010101ull * value;
 }

@@ -4,8 +4,8 @@
 #include <array>
 
 #include "app/options.h"
-#include "plan/moon.h"
 #include "app/sim_sound_run.h"
+#include "plan/moon.h"
 
 namespace velmora::render {
 namespace {
@@ -171,7 +171,7 @@ RenderResult RenderNight(const RenderRequest& request, SampleSink& sink,
   result.moonFactor = state.moonFactor;
   result.toneMode = state.toneMode == 1;
   if (lightWords)
-    result.notes.push_back("the light-mode word \"!\" is ignored: a render writes sound");
+    result.notes.emplace_back("the light-mode word \"!\" is ignored: a render writes sound");
   for (int i = 0; i < bounds.count; ++i) {
     const ClampedSetting& c = bounds.clamped[i];
     result.notes.push_back(std::string(c.name) + " " + std::to_string(c.given) + " is outside " +

@@ -72,7 +72,7 @@ bool FollowLinks(const std::string& path, std::string& target) {
       return false;
     }
     const std::string next(buffer.data(), static_cast<size_t>(n));
-    target = next.front() == '/' ? next : Folder(target) + next;
+    target = next.front() == '/' ? next : Folder(target).append(next);
   }
 }
 

@@ -9,11 +9,17 @@
 namespace velmora {
 namespace {
 
-FT_Library Library(void* p) { return static_cast<FT_Library>(p); }
-FT_Face Face(void* p) { return static_cast<FT_Face>(p); }
+FT_Library Library(void* p) {
+  return static_cast<FT_Library>(p);
+}
+FT_Face Face(void* p) {
+  return static_cast<FT_Face>(p);
+}
 
 // 26.6 fixed point to whole pixels, rounding up.
-int Ceil26(FT_Pos v) { return static_cast<int>((v + 63) >> 6); }
+int Ceil26(FT_Pos v) {
+  return static_cast<int>((v + 63) >> 6);
+}
 
 // The next code point of UTF-8 `text` from `i`; a broken sequence gives U+FFFD.
 char32_t NextCodePoint(std::string_view text, size_t& i) {
@@ -64,7 +70,9 @@ void FreeTypeText::Draw(Raster& raster, int x, int y, Color color, std::string_v
   Run(&raster, x, y, color, text);
 }
 
-int FreeTypeText::Width(std::string_view text) { return Run(nullptr, 0, 0, Color{}, text); }
+int FreeTypeText::Width(std::string_view text) {
+  return Run(nullptr, 0, 0, Color{}, text);
+}
 
 int FreeTypeText::Run(Raster* raster, int x, int y, Color color, std::string_view text) {
   if (!face_) return 0;
@@ -84,7 +92,8 @@ int FreeTypeText::Run(Raster* raster, int x, int y, Color color, std::string_vie
         const unsigned char* line = bitmap.buffer + static_cast<ptrdiff_t>(row) * bitmap.pitch;
         for (unsigned col = 0; col < bitmap.width; ++col) {
           if (line[col] == 0) continue;
-          raster->Blend(left + static_cast<int>(col), top + static_cast<int>(row), color, line[col]);
+          raster->Blend(left + static_cast<int>(col), top + static_cast<int>(row), color,
+                        line[col]);
         }
       }
     }

@@ -22,9 +22,7 @@ class LinuxPort final : public Port, public PortAccess {
   // output, which depends on the machine's privileges.
   explicit LinuxPort(std::string devRoot = "/dev", std::string procRoot = "/proc/sys/dev/parport",
                      bool tryDirect = true)
-      : devRoot_(std::move(devRoot)),
-        procRoot_(std::move(procRoot)),
-        tryDirect_(tryDirect) {}
+      : devRoot_(std::move(devRoot)), procRoot_(std::move(procRoot)), tryDirect_(tryDirect) {}
   ~LinuxPort() override;
 
   PortAccessResult SetUpPortAccess(uint16_t base) override;

@@ -5,8 +5,8 @@
 
 #include <string_view>
 
-#include "platform/raster/raster.h"
 #include "platform/canvas.h"
+#include "platform/raster/raster.h"
 
 namespace velmora {
 

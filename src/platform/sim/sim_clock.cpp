@@ -1,6 +1,5 @@
 #include "platform/sim/sim_clock.h"
 
-
 namespace velmora {
 
 int32_t SimClock::NowSeconds() {

@@ -1,6 +1,5 @@
 #include "platform/sim/threaded_sim.h"
 
-
 namespace velmora {
 
 int64_t FastClock::NowMs() const {
