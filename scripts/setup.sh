@@ -18,7 +18,7 @@ for option in "$@"; do
       # the package is checked with lintian; the code with clang-format and
       # clang-tidy.
       packages+=("${windows[@]}" xvfb xdotool imagemagick clang libclang-rt-14-dev man-db
-                 clang-format clang-tidy
+                 clang-format clang-tidy x11-xserver-utils suckless-tools
                  wine wine64 pulseaudio pulseaudio-utils dpkg-dev lintian fakeroot)
       ;;
     *) echo "usage: scripts/setup.sh [--windows] [--tests]" >&2; exit 2 ;;

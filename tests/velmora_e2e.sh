@@ -49,6 +49,17 @@ check "status box fill" test "$(pixel 270 30)" = "66,66,66"
 check "chart outline" test "$(pixel 8 150)" = "2,2,2"
 check "help area" test "$(pixel 280 260)" = "254,254,254"
 
+# The screen may go dark while velmora plays: with a screensaver after 3 s
+# without input, it is on 5 s later.
+if command -v xset >/dev/null && command -v xssstate >/dev/null; then
+  xset s 3
+  sleep 5
+  check "screensaver starts while velmora plays" test "$(xssstate -s)" = "on"
+  xset s off
+else
+  echo "note: xset or xssstate missing (x11-xserver-utils, suckless-tools); screensaver not checked"
+fi
+
 # The programme's first twenty pulses, as velmora-render writes them: after
 # Enter they must turn up in what the device plays (waited for, up to 30 s).
 "$render" --quiet --format raw --out - -- "${words[@]}" 2>/dev/null | head -c 400000 >"$work/render.raw"

@@ -38,7 +38,22 @@ Uint32 TimerCallback(Uint32 interval, void* param) {
 
 }  // namespace
 
-uint32_t VirtualKeyFor(SDL_Keycode key) {
+uint32_t VirtualKeyFor(SDL_Keycode key, Uint16 mod) {
+  // With NumLock off the keypad's 8, 4, 6 and 2 are its arrows.
+  if ((mod & KMOD_NUM) == 0) {
+    switch (key) {
+      case SDLK_KP_8:
+        return kVkUp;
+      case SDLK_KP_4:
+        return kVkLeft;
+      case SDLK_KP_6:
+        return kVkRight;
+      case SDLK_KP_2:
+        return kVkDown;
+      default:
+        break;
+    }
+  }
   switch (key) {
     case SDLK_RETURN:
     case SDLK_KP_ENTER:
@@ -81,6 +96,9 @@ bool SdlWindowHost::CreateMainWindow(const std::string& title, int width, int he
   // The window's pixels are copied straight to its X11 (or Wayland) surface;
   // no OpenGL renderer (and its memory and threads) is wanted for that.
   SDL_SetHint(SDL_HINT_FRAMEBUFFER_ACCELERATION, "0");
+  // SDL keeps the screen awake for any window unless told otherwise; a
+  // night programme lets the bedroom go dark.
+  SDL_SetHint(SDL_HINT_VIDEO_ALLOW_SCREENSAVER, "1");
   int initialised;
   {
     QuietStderr quiet;
@@ -219,7 +237,7 @@ void SdlWindowHost::HandleEvent(const SDL_Event& event) {
       }
       break;
     case SDL_KEYDOWN: {
-      const uint32_t key = VirtualKeyFor(event.key.keysym.sym);
+      const uint32_t key = VirtualKeyFor(event.key.keysym.sym, event.key.keysym.mod);
       const bool alt = (event.key.keysym.mod & KMOD_ALT) != 0;
       // Alt+F4 closes the window, as the platform's default handling does.
       if (alt && event.key.keysym.sym == SDLK_F4) {

@@ -52,7 +52,8 @@ class SdlWindowHost final : public WindowHost {
   uint32_t timerId_ = 0;
 };
 
-// The virtual-key code of an SDL key, or 0 for a key the program ignores.
-uint32_t VirtualKeyFor(SDL_Keycode key);
+// The virtual-key code of an SDL key with its modifiers, or 0 for a key the
+// program ignores.
+uint32_t VirtualKeyFor(SDL_Keycode key, Uint16 mod);
 
 }  // namespace velmora
