@@ -7,7 +7,7 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 packages=(cmake ninja-build g++ pkg-config libgtest-dev libgmock-dev libbenchmark-dev
-          libsndfile1-dev libsdl2-dev libfreetype-dev libx11-dev fonts-dejavu-core zlib1g-dev python3)
+          libsndfile1-dev libsdl2-dev libfreetype-dev libx11-dev libsystemd-dev fonts-dejavu-core zlib1g-dev python3)
 windows=(g++-mingw-w64-i686 g++-mingw-w64-x86-64 googletest zip unzip file)
 for option in "$@"; do
   case "$option" in
@@ -19,6 +19,7 @@ for option in "$@"; do
       # clang-tidy.
       packages+=("${windows[@]}" xvfb xdotool imagemagick clang libclang-rt-14-dev man-db
                  clang-format clang-tidy x11-xserver-utils suckless-tools
+                 python3-dbusmock dbus
                  wine wine64 pulseaudio pulseaudio-utils dpkg-dev lintian fakeroot)
       ;;
     *) echo "usage: scripts/setup.sh [--windows] [--tests]" >&2; exit 2 ;;

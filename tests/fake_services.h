@@ -9,6 +9,7 @@
 
 #include "platform/port.h"
 #include "platform/port_access.h"
+#include "platform/power.h"
 #include "platform/raster/raster_canvas.h"
 #include "platform/sim/sim_clock.h"
 #include "platform/threads.h"
@@ -177,6 +178,21 @@ class FakePortAccess final : public PortAccess {
   void ReportFailure(WindowHost& host) override {
     host.ShowMessageBox("ERROR", "no port", BoxIcon::kNone);
   }
+
+ private:
+  CallLog& log_;
+};
+
+class FakePower final : public Power {
+ public:
+  explicit FakePower(CallLog& log) : log_(log) {}
+  bool refuse = false;
+  bool Hold(std::string& why) override {
+    log_.push_back("power hold");
+    if (refuse) why = "no bus";
+    return !refuse;
+  }
+  void Release() override { log_.push_back("power release"); }
 
  private:
   CallLog& log_;

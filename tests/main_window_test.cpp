@@ -146,6 +146,60 @@ TEST(MainWindowTest, EscapeEndsWithZeroInBothModes) {
   }
 }
 
+TEST(MainWindowTest, PowerHeldFromStartUpToTheClosePathOnce) {
+  struct Case {
+    const char* name;
+    std::vector<std::string> words;
+    std::vector<WindowMessage> events;  // sent after creation
+    bool refuse;
+    int releases;
+  };
+  const WindowMessage escape{WindowEvent::kKeyDown, kVkEscape};
+  const WindowMessage close{WindowEvent::kClose};
+  const WindowMessage deviceClosed{WindowEvent::kWaveClose};
+  const WindowMessage destroy{WindowEvent::kDestroy};  // no close path: the loop just ends
+  for (const Case& c : std::vector<Case>{
+           {"escape", {}, {escape}, false, 1},
+           {"escape in light mode", {"!3"}, {escape}, false, 1},
+           {"close command", {}, {close}, false, 1},
+           {"the device closes mid-night", {}, {deviceClosed, escape}, false, 1},
+           {"destroyed from outside", {}, {destroy}, false, 1},
+           {"the system refuses: nothing to release", {}, {escape}, true, 0},
+       }) {
+    AppBench b(c.words);
+    testing::FakePower power(b.log);
+    power.refuse = c.refuse;
+    b.app.services.power = &power;
+    b.host.script = c.events;
+    ::testing::internal::CaptureStderr();
+    EXPECT_EQ(RunVelmora(b.app), 0) << c.name;
+    // A notice after the end (the device's own close) runs the close path again.
+    b.Send(WindowEvent::kWaveClose);
+    const std::string err = ::testing::internal::GetCapturedStderr();
+    // Held after the option words and before the output starts.
+    const auto hold = std::find(b.log.begin(), b.log.end(), "power hold");
+    ASSERT_NE(hold, b.log.end()) << c.name;
+    EXPECT_EQ(std::next(hold), std::find(b.log.begin(), b.log.end(),
+                                         c.words.empty() ? "wave open 32000" : "port access"))
+        << c.name;
+    EXPECT_EQ(std::count(b.log.begin(), b.log.end(), "power release"), c.releases) << c.name;
+    EXPECT_EQ(err, c.refuse ? "velmora: cannot keep the computer awake (no bus); it may suspend "
+                              "during the night\n"
+                            : "")
+        << c.name;
+  }
+}
+
+TEST(MainWindowTest, PowerIsLetGoWhenCreationStops) {
+  AppBench b({"!"});
+  testing::FakePower power(b.log);
+  b.app.services.power = &power;
+  b.access.result = PortAccessResult::kFailed;
+  EXPECT_EQ(RunVelmora(b.app), 0);
+  EXPECT_EQ(std::count(b.log.begin(), b.log.end(), "power hold"), 1);
+  EXPECT_EQ(std::count(b.log.begin(), b.log.end(), "power release"), 1);
+}
+
 TEST(MainWindowTest, CloseCommandDestroysAndQuits) {
   AppBench b;
   ASSERT_TRUE(b.Create());

@@ -10,6 +10,13 @@
 namespace velmora {
 namespace {
 
+// Lets the computer suspend again, once, whichever way the night ends.
+void ReleasePower(App& app) {
+  if (!app.powerHeld) return;
+  app.powerHeld = false;
+  app.services.power->Release();
+}
+
 // Start-up, inside window creation. Returns false when creation must stop.
 bool Startup(App& app) {
   SharedState& s = app.state;
@@ -17,6 +24,17 @@ bool Startup(App& app) {
   app.drawing = CreateDrawingObjects(sv.canvas);
   ComputeMoonFactor(s, sv.clock);
   ReadOptions(s, app.optionWords);
+  // The computer stays awake from here to the close path, in either mode.
+  if (sv.power != nullptr) {
+    std::string why;
+    app.powerHeld = sv.power->Hold(why);
+    if (!app.powerHeld) {
+      std::fprintf(
+          stderr, "velmora: cannot keep the computer awake (%s); it may suspend during the night\n",
+          why.c_str());
+      std::fflush(stderr);
+    }
+  }
   const OutputServices output{sv.clock, sv.threads,     sv.waveDevice,
                               sv.port,  &sv.portAccess, &sv.host};
   OutputParts parts{app.ring, app.generator, &app.light, app};
@@ -25,7 +43,10 @@ bool Startup(App& app) {
         sv.clock.Sleep(milliseconds);
         end();
       });
-  if (!started.running) app.exitCode = started.exitCode;
+  if (!started.running) {
+    app.exitCode = started.exitCode;
+    ReleasePower(app);
+  }
   return started.running;
 }
 
@@ -36,6 +57,7 @@ void Tick(App& app) {
 }
 
 void ClosePath(App& app) {
+  ReleasePower(app);
   if (app.state.soundMode == 1) {
     CloseAudioRing(app.ring);
   } else {
@@ -170,7 +192,9 @@ int RunVelmora(App& app) {
       [&app](const WindowMessage& message) { return MainWindowProc(app, message); });
   if (!created) return app.exitCode;
   app.services.host.Show();
-  return app.services.host.RunMessageLoop();
+  const int code = app.services.host.RunMessageLoop();
+  ReleasePower(app);  // a window destroyed from outside ends the loop without the close path
+  return code;
 }
 
 }  // namespace velmora

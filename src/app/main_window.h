@@ -17,6 +17,7 @@
 #include "platform/clock.h"
 #include "platform/port.h"
 #include "platform/port_access.h"
+#include "platform/power.h"
 #include "platform/threads.h"
 #include "platform/wave_device.h"
 #include "platform/window_host.h"
@@ -34,6 +35,7 @@ struct AppServices {
   WindowHost& host;
   Canvas& canvas;
   PortAccess& portAccess;
+  Power* power = nullptr;  // none: nothing keeps the computer awake
 };
 
 // The program's one set of records: the shared state, the services, the ring,
@@ -49,6 +51,7 @@ struct App final : WaveNoticeTarget {
   LightThreadContext light;
   DrawingObjects drawing;
   int exitCode = 1;  // what the process ends with if creation stops short
+  bool powerHeld = false;
 
   // The device's notices, on the window thread: passed on as messages.
   void OnWaveBlockDone(WaveHeader* header) override;

@@ -9,6 +9,7 @@
 #include "app/main_window.h"
 #include "platform/freetype/freetype_text.h"
 #include "platform/linux/linux_port.h"
+#include "platform/linux/linux_power.h"
 #include "platform/posix/posix_threads.h"
 #include "platform/raster/raster_canvas.h"
 #include "platform/sdl/sdl_wave_device.h"
@@ -27,7 +28,9 @@ int main(int argc, char** argv) {
   static SdlWaveDevice waveDevice;
   static PosixThreads threads;
   static LinuxPort port;
-  static App app(state, AppServices{SystemClock(), threads, waveDevice, port, host, canvas, port},
+  static LinuxPower power;
+  static App app(state,
+                 AppServices{SystemClock(), threads, waveDevice, port, host, canvas, port, &power},
                  std::vector<std::string>(argv + 1, argv + argc));
   const int code = RunVelmora(app);
   // End at once, workers included, without running static destructors under
