@@ -8,6 +8,7 @@
 #include <atomic>
 #include <cstdio>
 #include <initializer_list>
+#include <string>
 #include <vector>
 
 #include "display/painter.h"
@@ -15,6 +16,7 @@
 #include "platform/raster/raster_canvas.h"
 #include "platform/sim/sim_clock.h"
 #include "platform/win32/gdi_canvas.h"
+#include "platform/win32/win32_power.h"
 #include "platform/win32/win32_service_manager.h"
 #include "platform/win32/win32_threads.h"
 #include "platform/win32/win32_wave_device.h"
@@ -316,6 +318,44 @@ TEST(Win32WaveDeviceTest, EachBlockIsALoopPlayedOnceInPlace) {
     EXPECT_EQ(device.SystemHeader(blocks[i]), h) << i;  // one header per block, kept
   }
   EXPECT_EQ(device.SystemHeader(blocks[kRingBlocks]), nullptr);  // the ring has sixteen
+}
+
+// The execution-state calls, recorded in order.
+std::vector<EXECUTION_STATE> executionStates;
+EXECUTION_STATE answer = ES_CONTINUOUS;
+EXECUTION_STATE WINAPI RecordExecutionState(EXECUTION_STATE state) {
+  executionStates.push_back(state);
+  return answer;
+}
+
+TEST(Win32PowerTest, SystemRequiredWhileHeldThenContinuousAlone) {
+  struct Case {
+    EXECUTION_STATE answer;  // what the system answers; 0: refused
+    bool held;
+    std::vector<EXECUTION_STATE> calls;  // hold, hold again, release, release again
+  };
+  for (const Case& c : std::initializer_list<Case>{
+           {ES_CONTINUOUS, true, {ES_CONTINUOUS | ES_SYSTEM_REQUIRED, ES_CONTINUOUS}},
+           {0, false, {ES_CONTINUOUS | ES_SYSTEM_REQUIRED, ES_CONTINUOUS | ES_SYSTEM_REQUIRED}},
+       }) {
+    executionStates.clear();
+    answer = c.answer;
+    Win32Power power(&RecordExecutionState);
+    std::string why;
+    EXPECT_EQ(power.Hold(why), c.held);
+    EXPECT_EQ(power.Hold(why), c.held);
+    EXPECT_EQ(why.empty(), c.held);
+    power.Release();
+    power.Release();
+    EXPECT_EQ(executionStates, c.calls);
+    // Never the display: the screen may sleep.
+    for (EXECUTION_STATE s : executionStates) EXPECT_EQ(s & ES_DISPLAY_REQUIRED, 0u);
+  }
+  // The real call under Wine answers a state, so a hold succeeds.
+  Win32Power real;
+  std::string why;
+  EXPECT_TRUE(real.Hold(why)) << why;
+  real.Release();
 }
 
 TEST(Win32ThreadsTest, RunsTheEntryOnASmallStack) {

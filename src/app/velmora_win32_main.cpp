@@ -10,6 +10,7 @@
 #include "platform/giveio/giveio_access.h"
 #include "platform/win32/gdi_canvas.h"
 #include "platform/win32/win32_port.h"
+#include "platform/win32/win32_power.h"
 #include "platform/win32/win32_service_manager.h"
 #include "platform/win32/win32_threads.h"
 #include "platform/win32/win32_wave_device.h"
@@ -28,10 +29,12 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int) {
   static Win32Port port;
   static Win32ServiceManager serviceManager;
   static GiveioAccess portAccess(serviceManager);
+  static Win32Power power;
   // The run-time has split the command line into the argument vector.
-  static App app(state,
-                 AppServices{SystemClock(), threads, waveDevice, port, host, canvas, portAccess},
-                 std::vector<std::string>(__argv + 1, __argv + __argc));
+  static App app(
+      state,
+      AppServices{SystemClock(), threads, waveDevice, port, host, canvas, portAccess, &power},
+      std::vector<std::string>(__argv + 1, __argv + __argc));
   const int code = RunVelmora(app);
   // End at once, workers included, without running static destructors under
   // their feet: the process's end is what stops them.
