@@ -88,6 +88,36 @@ wait "$silent_pid"; status=$?
 check "no sound device: status 0" test "$status" -eq 0
 check "no sound device: said once" test "$(grep -c 'velmora: no sound' "$work/silent.err")" -eq 1
 
+# VELMORA_SCALE=2: a window twice the size, each pixel a 2 x 2 square of the
+# 1x picture's: the chart, which stands still while healing plays (the rows'
+# figures follow the clock and the generator; the cursor's columns blink). A
+# bad value: one line on stderr, and scale 1.
+for scale in 2 x; do
+  SDL_AUDIODRIVER=none VELMORA_SCALE=$scale "$velmora" "${words[@]}" 2>"$work/scale.err" &
+  scale_pid=$!
+  scale_wid=$(wait_window 'VelmoraSystem 132' 100)
+  check "scale $scale: the window comes" test -n "$scale_wid"
+  sleep 1
+  if [ "$scale" = 2 ]; then
+    check "scale 2: the window is 576x544" bash -c \
+      'xdotool getwindowgeometry "$1" | grep -q "Geometry: 576x544"' _ "$scale_wid"
+    import -window "$scale_wid" "$work/shot2.png" 2>/dev/null
+    convert "$work/shot2.png" -sample 50% -crop 260x90+20+100 +repage "$work/half.png"
+    convert "$work/shot.png" -crop 260x90+20+100 +repage "$work/one.png"
+    # Every 2 x 2 square is one colour, the 1x picture's.
+    convert "$work/shot2.png" -crop 536x544+40+0 +repage -sample 50% -sample 200% "$work/squares.png"
+    convert "$work/shot2.png" -crop 536x544+40+0 +repage "$work/two.png"
+    check "scale 2: each pixel is a square" test "$(compare -metric AE "$work/two.png" "$work/squares.png" null: 2>&1)" = 0
+    check "scale 2: the squares are the 1x picture" test "$(compare -metric AE "$work/one.png" "$work/half.png" null: 2>&1)" = 0
+  else
+    check "scale x: the window is 288x272" bash -c \
+      'xdotool getwindowgeometry "$1" | grep -q "Geometry: 288x272"' _ "$scale_wid"
+    check "scale x: said once" test "$(grep -c "VELMORA_SCALE must be a whole number from 1 to 8, not 'x'" "$work/scale.err")" -eq 1
+  fi
+  [ -n "$scale_wid" ] && xdotool windowfocus --sync "$scale_wid" key Escape
+  wait "$scale_pid"
+done
+
 # Light mode where no route to the port exists (no /dev/parport*, no
 # privilege for direct output): the message on stderr, and status 0.
 "$velmora" '!' 0278 2>"$work/light.err" &

@@ -5,7 +5,9 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <vector>
 
+#include "platform/sdl/display_scale.h"
 #include "platform/sdl/quiet_stderr.h"
 
 namespace velmora {
@@ -34,6 +36,17 @@ Uint32 TimerCallback(Uint32 interval, void* param) {
   event.user.data1 = param;
   SDL_PushEvent(&event);
   return interval;
+}
+
+// Xft.dpi from the X server's resources, as the desktop set it; 0 elsewhere.
+int XftDpi() {
+  const char* driver = SDL_GetCurrentVideoDriver();
+  if (driver == nullptr || std::strcmp(driver, "x11") != 0) return 0;
+  Display* display = XOpenDisplay(nullptr);
+  if (display == nullptr) return 0;
+  const int dpi = XftDpiFrom(XResourceManagerString(display));
+  XCloseDisplay(display);
+  return dpi;
 }
 
 }  // namespace
@@ -123,8 +136,12 @@ bool SdlWindowHost::CreateMainWindow(const std::string& title, int width, int he
                  "writes a night to a file without a display\n");
     return false;
   }
+  std::string warning;
+  scale_ = DisplayScale(SDL_getenv("VELMORA_SCALE"), SDL_getenv("GDK_SCALE"), XftDpi(), warning);
+  if (!warning.empty()) std::fprintf(stderr, "%s\n", warning.c_str());
   SDL_SetHint(SDL_HINT_WINDOW_NO_ACTIVATION_WHEN_SHOWN, "1");
-  window_ = SDL_CreateWindow(title.c_str(), 0, 0, width, height, SDL_WINDOW_HIDDEN);
+  window_ =
+      SDL_CreateWindow(title.c_str(), 0, 0, width * scale_, height * scale_, SDL_WINDOW_HIDDEN);
   if (!window_) {
     std::fprintf(stderr,
                  "velmora: cannot create the window (%s); velmora-render writes a night to a "
@@ -159,8 +176,17 @@ void SdlWindowHost::Present() {
   SDL_Surface* surface = SDL_GetWindowSurface(window_);
   if (!surface) return;
   const Raster& pixels = canvas_.Window();
-  SDL_ConvertPixels(pixels.Width(), pixels.Height(), SDL_PIXELFORMAT_RGB888, pixels.Pixels().data(),
-                    pixels.Width() * 4, surface->format->format, surface->pixels, surface->pitch);
+  if (scale_ == 1) {
+    SDL_ConvertPixels(pixels.Width(), pixels.Height(), SDL_PIXELFORMAT_RGB888,
+                      pixels.Pixels().data(), pixels.Width() * 4, surface->format->format,
+                      surface->pixels, surface->pitch);
+  } else {
+    const std::vector<uint32_t> scaled =
+        ScalePixels(pixels.Pixels(), pixels.Width(), pixels.Height(), scale_);
+    SDL_ConvertPixels(pixels.Width() * scale_, pixels.Height() * scale_, SDL_PIXELFORMAT_RGB888,
+                      scaled.data(), pixels.Width() * scale_ * 4, surface->format->format,
+                      surface->pixels, surface->pitch);
+  }
   SDL_UpdateWindowSurface(window_);
 }
 

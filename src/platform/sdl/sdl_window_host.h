@@ -48,6 +48,7 @@ class SdlWindowHost final : public WindowHost {
   bool quit_ = false;
   int quitCode_ = 0;
   bool paintPending_ = false;
+  int scale_ = 1;  // screen pixels per picture pixel, each way
   SDL_TimerID timer_ = 0;
   uint32_t timerId_ = 0;
 };
