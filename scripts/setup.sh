@@ -19,7 +19,7 @@ for option in "$@"; do
       # clang-tidy.
       packages+=("${windows[@]}" xvfb xdotool imagemagick clang libclang-rt-14-dev man-db
                  clang-format clang-tidy x11-xserver-utils suckless-tools
-                 python3-dbusmock dbus
+                 python3-dbusmock dbus desktop-file-utils appstream
                  wine wine64 pulseaudio pulseaudio-utils dpkg-dev lintian fakeroot)
       ;;
     *) echo "usage: scripts/setup.sh [--windows] [--tests]" >&2; exit 2 ;;

@@ -19,6 +19,11 @@ lintian_out=$(lintian "$deb" 2>&1 | grep -v 'root privileges' || true)
 [ -n "$lintian_out" ] && echo "$lintian_out"
 grep -q '^E:' <<<"$lintian_out" && fail "lintian reports errors"
 echo "ok: lintian, no errors"
+contents=$(dpkg-deb -c "$deb")
+for f in ./usr/share/applications/velmora.desktop ./usr/share/metainfo/org.example.velmora.metainfo.xml; do
+  grep -q " $f\$" <<<"$contents" || fail "the package lacks $f"
+done
+echo "ok: the package holds the desktop entry and the metainfo"
 
 "${as_root[@]}" env DEBIAN_FRONTEND=noninteractive apt-get install -y -q "$(realpath "$deb")" >/dev/null
 trap '"${as_root[@]}" env DEBIAN_FRONTEND=noninteractive apt-get remove -y -q velmora >/dev/null' EXIT
