@@ -11,12 +11,12 @@
 namespace velmora {
 namespace {
 
+using testing::k2320Utc;
 using testing::NightRecorder;
 using testing::ReadWords;
 using testing::StepRecord;
 
-constexpr int32_t k2320Utc = 84000;  // 1970-01-01 23:20 UTC, local time in the sim
-constexpr uint8_t kStale = 0x55;     // what a ring held before the night
+constexpr uint8_t kStale = 0x55;  // what a ring held before the night
 
 struct Night {
   SharedState state;

@@ -15,11 +15,10 @@
 namespace velmora {
 namespace {
 
+using testing::k2320Utc;
 using testing::NightRecorder;
 using testing::ReadWords;
 using testing::StepRecord;
-
-constexpr int32_t k2320Utc = 84000;  // 1970-01-01 23:20 UTC, local time in the sim
 
 // Runs the default night (m1, started at once) until its programme ends.
 struct DefaultNight {

@@ -13,6 +13,8 @@
 
 namespace velmora::testing {
 
+inline constexpr int32_t k2320Utc = 84000;  // 1970-01-01 23:20 UTC, local time in the sim
+
 // What one step start left behind.
 struct StepRecord {
   Phase phase;

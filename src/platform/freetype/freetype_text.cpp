@@ -67,15 +67,7 @@ FreeTypeText::~FreeTypeText() {
 }
 
 void FreeTypeText::Draw(Raster& raster, int x, int y, Color color, std::string_view text) {
-  Run(&raster, x, y, color, text);
-}
-
-int FreeTypeText::Width(std::string_view text) {
-  return Run(nullptr, 0, 0, Color{}, text);
-}
-
-int FreeTypeText::Run(Raster* raster, int x, int y, Color color, std::string_view text) {
-  if (!face_) return 0;
+  if (!face_) return;
   const FT_Face face = Face(face_);
   // No kerning: the pen moves by the hinted advances alone, as the window's
   // text always has.
@@ -84,7 +76,7 @@ int FreeTypeText::Run(Raster* raster, int x, int y, Color color, std::string_vie
     const FT_UInt glyph = FT_Get_Char_Index(face, NextCodePoint(text, i));
     if (FT_Load_Glyph(face, glyph, FT_LOAD_DEFAULT | FT_LOAD_TARGET_NORMAL) != 0) continue;
     const FT_GlyphSlot slot = face->glyph;
-    if (raster != nullptr && FT_Render_Glyph(slot, FT_RENDER_MODE_NORMAL) == 0) {
+    if (FT_Render_Glyph(slot, FT_RENDER_MODE_NORMAL) == 0) {
       const FT_Bitmap& bitmap = slot->bitmap;
       const int left = x + static_cast<int>(pen >> 6) + slot->bitmap_left;
       const int top = y + ascent_ - slot->bitmap_top;
@@ -92,14 +84,12 @@ int FreeTypeText::Run(Raster* raster, int x, int y, Color color, std::string_vie
         const unsigned char* line = bitmap.buffer + static_cast<ptrdiff_t>(row) * bitmap.pitch;
         for (unsigned col = 0; col < bitmap.width; ++col) {
           if (line[col] == 0) continue;
-          raster->Blend(left + static_cast<int>(col), top + static_cast<int>(row), color,
-                        line[col]);
+          raster.Blend(left + static_cast<int>(col), top + static_cast<int>(row), color, line[col]);
         }
       }
     }
     pen += slot->advance.x;
   }
-  return Ceil26(pen);
 }
 
 }  // namespace velmora

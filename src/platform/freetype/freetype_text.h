@@ -23,16 +23,11 @@ class FreeTypeText final : public TextRenderer {
   bool Ready() const { return face_ != nullptr; }
   const std::string& Path() const { return path_; }
   void Draw(Raster& raster, int x, int y, Color color, std::string_view text) override;
-  // How far the pen moves for `text`, in pixels.
-  int Width(std::string_view text);
 
   static constexpr const char* kDefaultFont =
       "/usr/share/fonts/truetype/dejavu/DejaVuSans-Bold.ttf";
 
  private:
-  // Draws (when `raster` is given) and returns the pen's advance.
-  int Run(Raster* raster, int x, int y, Color color, std::string_view text);
-
   void* library_ = nullptr;  // FT_Library
   void* face_ = nullptr;     // FT_Face
   int ascent_ = 0;           // pixels from the top of the line to the baseline

@@ -12,6 +12,15 @@ namespace {
 // The portal's "suspend" flag (4); "idle" (8) would keep the screen on.
 constexpr uint32_t kPortalInhibitSuspend = 4;
 
+// The session (user) or the system bus; null, saying why, when there is none.
+sd_bus* OpenBus(bool user, std::string& why) {
+  sd_bus* bus = nullptr;
+  const int r = user ? sd_bus_open_user(&bus) : sd_bus_open_system(&bus);
+  if (r >= 0) return bus;
+  why = std::string(user ? "no session bus (" : "no system bus (") + std::strerror(-r) + ")";
+  return nullptr;
+}
+
 std::string Reason(const sd_bus_error& error, int r) {
   if (error.message != nullptr) return error.message;
   return std::strerror(-r);
@@ -34,15 +43,12 @@ bool LinuxPower::Hold(std::string& why) {
 }
 
 bool LinuxPower::HoldThroughPortal(std::string& why) {
-  sd_bus* bus = nullptr;
-  int r = sd_bus_open_user(&bus);
-  if (r < 0) {
-    why = std::string("no session bus (") + std::strerror(-r) + ")";
-    return false;
-  }
+  sd_bus* bus = OpenBus(true, why);
+  if (bus == nullptr) return false;
   sd_bus_error error = SD_BUS_ERROR_NULL;
   sd_bus_message* reply = nullptr;
-  r = sd_bus_call_method(bus, "org.freedesktop.portal.Desktop", "/org/freedesktop/portal/desktop",
+  const int r =
+      sd_bus_call_method(bus, "org.freedesktop.portal.Desktop", "/org/freedesktop/portal/desktop",
                          "org.freedesktop.portal.Inhibit", "Inhibit", &error, &reply, "sua{sv}", "",
                          kPortalInhibitSuspend, 1, "reason", "s", kPowerReason);
   if (r < 0) {
@@ -59,17 +65,13 @@ bool LinuxPower::HoldThroughPortal(std::string& why) {
 }
 
 bool LinuxPower::HoldThroughLogind(std::string& why) {
-  sd_bus* bus = nullptr;
-  int r = sd_bus_open_system(&bus);
-  if (r < 0) {
-    why = std::string("no system bus (") + std::strerror(-r) + ")";
-    return false;
-  }
+  sd_bus* bus = OpenBus(false, why);
+  if (bus == nullptr) return false;
   sd_bus_error error = SD_BUS_ERROR_NULL;
   sd_bus_message* reply = nullptr;
-  r = sd_bus_call_method(bus, "org.freedesktop.login1", "/org/freedesktop/login1",
-                         "org.freedesktop.login1.Manager", "Inhibit", &error, &reply, "ssss",
-                         "idle", "Velmora", kPowerReason, "block");
+  int r = sd_bus_call_method(bus, "org.freedesktop.login1", "/org/freedesktop/login1",
+                             "org.freedesktop.login1.Manager", "Inhibit", &error, &reply, "ssss",
+                             "idle", "Velmora", kPowerReason, "block");
   int fd = -1;
   if (r >= 0) r = sd_bus_message_read(reply, "h", &fd);
   // The descriptor belongs to the reply: a copy of it is the hold.
@@ -95,10 +97,6 @@ void LinuxPower::Release() {
   request_.clear();
   if (logindFd_ >= 0) close(logindFd_);
   logindFd_ = -1;
-}
-
-const char* LinuxPower::Route() const {
-  return portalBus_ != nullptr ? "portal" : logindFd_ >= 0 ? "logind" : "";
 }
 
 }  // namespace velmora

@@ -26,9 +26,6 @@ class LinuxPower final : public Power {
   bool Hold(std::string& why) override;
   void Release() override;
 
-  // Which way the hold went, for tests and messages: "portal", "logind" or "".
-  const char* Route() const;
-
  private:
   bool HoldThroughPortal(std::string& why);
   bool HoldThroughLogind(std::string& why);
