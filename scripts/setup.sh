@@ -16,10 +16,12 @@ for option in "$@"; do
       # The end-to-end tests drive the windows on virtual displays; the
       # Windows build's run under Wine with PulseAudio capturing its sound;
       # the package is checked with lintian; the code with clang-format and
-      # clang-tidy.
+      # clang-tidy; the light box's firmware is built with avr-gcc and run in
+      # simavr.
       packages+=("${windows[@]}" xvfb xdotool imagemagick clang libclang-rt-14-dev man-db
                  clang-format clang-tidy x11-xserver-utils suckless-tools
                  python3-dbusmock dbus desktop-file-utils appstream
+                 gcc-avr avr-libc binutils-avr simavr libsimavr-dev libsimavrparts1 avrdude
                  wine wine64 pulseaudio pulseaudio-utils dpkg-dev lintian fakeroot)
       ;;
     *) echo "usage: scripts/setup.sh [--windows] [--tests]" >&2; exit 2 ;;

@@ -9,6 +9,7 @@
 #include <string>
 
 #include "tools/render/interrupts.h"
+#include "tools/render/light_render.h"
 #include "tools/render/night_render.h"
 #include "tools/render/sinks.h"
 #include "tools/tool_args.h"
@@ -25,6 +26,7 @@ constexpr int32_t kMaxHealingSeconds = 12 * 3600;
 constexpr const char* kUsage =
     "usage: velmora-render [--out FILE] [--format wav|flac|ogg|raw] [--healing SECONDS]\n"
     "                      [--healing-only SECONDS] [--at TIME] [--quiet] [--] WORD...\n"
+    "       velmora-render --lights FILE.csv [--healing SECONDS] [--at TIME] -- !N|!-1 WORD...\n"
     "\n"
     "Runs velmora's generator on a simulated clock and sound device and writes\n"
     "what the device would play: 8-bit unsigned mono at 32000 samples per second.\n"
@@ -38,6 +40,10 @@ constexpr const char* kUsage =
     "  --healing-only SECONDS only the healing pattern, that long\n"
     "  --at TIME              the clock at start: ISO-8601 UTC (2005-09-29T00:00:00Z)\n"
     "                         or Unix seconds; default now\n"
+    "  --lights FILE          instead of sound, the lights of a light-mode night:\n"
+    "                         one row per change, time in ms, the pattern byte, and\n"
+    "                         the level 0..63 (\"!N\") or on/off (\"!-1\"); '-' for\n"
+    "                         standard output\n"
     "  --quiet                no progress and no summary\n"
     "  --help, --version\n"
     "\n"
@@ -98,12 +104,59 @@ class ProgressBar {
   int shown_ = -1;
 };
 
+// The lights file: the rows as text, through the same safe output as the
+// sound (a file is written under a temporary name and renamed when complete).
+int WriteLights(const std::string& path, const RenderRequest& request, bool quiet) {
+  if (path == "-" && isatty(STDOUT_FILENO))
+    return Usage("standard output is a terminal; give --lights FILE");
+  std::signal(SIGPIPE, SIG_IGN);
+  interrupts::Install(quiet);
+  std::string error;
+  std::unique_ptr<OutputSink> sink = OpenSink(path, AudioFormat::kRaw, error);
+  if (!sink) {
+    std::fprintf(stderr, "%s: %s\n", kTool, error.c_str());
+    return 1;
+  }
+  const auto put = [&sink](const std::string& line) {
+    return sink->Write(reinterpret_cast<const uint8_t*>(line.data()), line.size());
+  };
+  bool headed = false;
+  const LightRenderResult result = RenderLights(request, [&](const LightRow& row) {
+    if (!headed && !put(LightHeaderText(row.dimmed) + "\n")) return false;
+    headed = true;
+    return put(LightRowText(row) + "\n");
+  });
+  const bool finished = result.ok && sink->Finish();
+  if (!finished) sink->Abandon();
+  if (sink->ReaderGone()) {
+    std::signal(SIGPIPE, SIG_DFL);
+    std::raise(SIGPIPE);
+  }
+  for (const std::string& note : result.notes)
+    std::fprintf(stderr, "%s: %s\n", kTool, note.c_str());
+  if (!result.ok && sink->Error().empty()) {
+    std::fprintf(stderr, "%s: %s\n", kTool, result.error.c_str());
+    return result.notLightMode ? 2 : 1;
+  }
+  if (!finished) {
+    std::fprintf(stderr, "%s: %s\n", kTool, sink->Error().c_str());
+    return 1;
+  }
+  if (!quiet) {
+    std::fprintf(stderr, "%s: wrote %s (lights): %lld rows, %.1f min\n", kTool,
+                 path == "-" ? "standard output" : path.c_str(),
+                 static_cast<long long>(result.rows), static_cast<double>(result.endMs) / 60000.0);
+  }
+  return 0;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
   const tools::SplitArgs args = tools::SplitCommandLine(
-      argc, argv, {"--out", "--format", "--healing", "--healing-only", "--at"});
+      argc, argv, {"--out", "--format", "--healing", "--healing-only", "--at", "--lights"});
   std::optional<std::string> out;
+  std::optional<std::string> lights;
   std::optional<AudioFormat> format;
   std::optional<int32_t> at;
   RenderRequest request;
@@ -127,13 +180,13 @@ int main(int argc, char** argv) {
       continue;
     }
     if (name != "--out" && name != "--format" && name != "--healing" && name != "--healing-only" &&
-        name != "--at") {
+        name != "--at" && name != "--lights") {
       return Usage("unknown flag '" + flag + "'");
     }
     if (!value) return Usage(name + " needs a value");
-    if (name == "--out") {
-      if (value->empty()) return Usage("--out needs a file name");
-      out = *value;
+    if (name == "--out" || name == "--lights") {
+      if (value->empty()) return Usage(name + " needs a file name");
+      (name == "--out" ? out : lights) = *value;
     } else if (name == "--format") {
       AudioFormat f;
       if (!FormatFromName(*value, f))
@@ -161,6 +214,11 @@ int main(int argc, char** argv) {
 
   request.words = args.words;
   request.atSeconds = at ? *at : static_cast<int32_t>(std::time(nullptr));
+  if (lights) {
+    if (out || format)
+      return Usage("--lights writes the lights alone; leave out --out and --format");
+    return WriteLights(*lights, request, quiet);
+  }
   if (!format) {
     AudioFormat fromExtension = AudioFormat::kWav;
     format =

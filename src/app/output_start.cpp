@@ -41,7 +41,7 @@ StartResult StartOutput(SharedState& s, const OutputServices& sv, OutputParts& p
   // to the caller's records but the state, the host and the ring.
   pause(kCreationPauseMs, [&s, host = sv.host, &ring = parts.ring] {
     if (s.soundMode == 0) {
-      host->StartTimer(kTickTimerId, 1000);
+      if (host != nullptr) host->StartTimer(kTickTimerId, 1000);  // a headless run has no tick
     } else {
       QueueNextBlock(ring, s);
     }

@@ -13,7 +13,7 @@ SimSoundRun::SimSoundRun(SharedState& sharedState, SimClock& simClock, bool devi
 
 void SimSoundRun::Run() {
   OutputParts parts{ring, generator, nullptr, *this};
-  StartOutput(state, OutputServices{clock, threads_, device, port}, parts,
+  StartOutput(state, OutputServices{clock, threads_, device, port, &portAccess_}, parts,
               [this](int32_t milliseconds, std::function<void()> end) {
                 clock.At(clock.NowMs() + milliseconds, [this, end = std::move(end)] {
                   end();

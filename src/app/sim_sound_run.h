@@ -1,10 +1,12 @@
-// SimSoundRun: velmora in sound mode without a window, on the sim platform,
-// for the renderer and the tests. It goes through the program's own start-up
-// (the ring opened and block 0 written at time 0, the counters zeroed, the
+// SimSoundRun: velmora without a window, on the sim platform, for the
+// renderer and the tests. It goes through the program's own start-up (the
+// ring opened and block 0 written at time 0, the counters zeroed, the
 // generator started, block 1 handed over after the creation pause);
 // finished-block notices that arrive during the pause wait, like window
 // messages, until it is over. The generator then runs on the calling thread,
-// its sleeps driving the virtual clock.
+// its sleeps driving the virtual clock. In light mode the port is always
+// there: its registers are written into `port`'s record, and there is no
+// light thread and no display tick.
 #pragma once
 
 #include <cstdint>
@@ -43,7 +45,16 @@ class SimSoundRun final : public WaveNoticeTarget {
   void OnWaveClosed() override { Close(); }
 
  private:
+  class ReadyPortAccess final : public PortAccess {
+   public:
+    PortAccessResult SetUpPortAccess(uint16_t) override {
+      return PortAccessResult::kNoDriverNeeded;
+    }
+    void ReportFailure(WindowHost&) override {}
+  };
+
   DeferredThreads threads_;
+  ReadyPortAccess portAccess_;
   bool creating_ = true;
   std::vector<WaveHeader*> pending_;
 };

@@ -1,6 +1,7 @@
 // velmora: the entry point on Linux, wiring the real services: the SDL2 window
 // and sound, the software canvas with a TrueType font, POSIX threads, the
-// machine's clock and the parallel port.
+// machine's clock, and the parallel port or, with VELMORA_LIGHTS, a light box
+// on a serial line.
 #include <cstdio>
 #include <cstdlib>
 #include <string>
@@ -10,10 +11,12 @@
 #include "platform/freetype/freetype_text.h"
 #include "platform/linux/linux_port.h"
 #include "platform/linux/linux_power.h"
+#include "platform/linux/linux_serial_line.h"
 #include "platform/posix/posix_threads.h"
 #include "platform/raster/raster_canvas.h"
 #include "platform/sdl/sdl_wave_device.h"
 #include "platform/sdl/sdl_window_host.h"
+#include "platform/serial/serial_lights.h"
 #include "velmora_version.h"
 
 int main(int argc, char** argv) {
@@ -27,11 +30,16 @@ int main(int argc, char** argv) {
   static SdlWindowHost host(canvas);
   static SdlWaveDevice waveDevice;
   static PosixThreads threads;
-  static LinuxPort port;
+  static LinuxPort parallelPort;
+  static LinuxSerialLine line;
+  static SerialLights lights(line, SystemClock(), std::getenv("VELMORA_LIGHTS"));
+  Port& port = lights.Chosen() ? static_cast<Port&>(lights) : parallelPort;
+  PortAccess& portAccess = lights.Chosen() ? static_cast<PortAccess&>(lights) : parallelPort;
   static LinuxPower power;
-  static App app(state,
-                 AppServices{SystemClock(), threads, waveDevice, port, host, canvas, port, &power},
-                 std::vector<std::string>(argv + 1, argv + argc));
+  static App app(
+      state,
+      AppServices{SystemClock(), threads, waveDevice, port, host, canvas, portAccess, &power},
+      std::vector<std::string>(argv + 1, argv + argc));
   const int code = RunVelmora(app);
   // End at once, workers included, without running static destructors under
   // their feet: the process's end is what stops them.

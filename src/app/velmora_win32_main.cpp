@@ -1,6 +1,7 @@
 // velmora.exe: the entry point on Windows, wiring the real services: the
 // window manager, the GDI canvas, wave output, Win32 threads, the machine's
-// clock, the giveio port-access set-up and direct port output.
+// clock, the giveio port-access set-up and direct port output or, with
+// VELMORA_LIGHTS, a light box on a COM port.
 #include <cstdio>
 #include <cstdlib>
 #include <string>
@@ -8,9 +9,11 @@
 
 #include "app/main_window.h"
 #include "platform/giveio/giveio_access.h"
+#include "platform/serial/serial_lights.h"
 #include "platform/win32/gdi_canvas.h"
 #include "platform/win32/win32_port.h"
 #include "platform/win32/win32_power.h"
+#include "platform/win32/win32_serial_line.h"
 #include "platform/win32/win32_service_manager.h"
 #include "platform/win32/win32_threads.h"
 #include "platform/win32/win32_wave_device.h"
@@ -26,9 +29,13 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int) {
   static Win32WindowHost host(instance, canvas);
   static Win32WaveDevice waveDevice(host);
   static Win32Threads threads;
-  static Win32Port port;
+  static Win32Port parallelPort;
   static Win32ServiceManager serviceManager;
-  static GiveioAccess portAccess(serviceManager);
+  static GiveioAccess giveio(serviceManager);
+  static Win32SerialLine line;
+  static SerialLights lights(line, SystemClock(), std::getenv("VELMORA_LIGHTS"));
+  Port& port = lights.Chosen() ? static_cast<Port&>(lights) : parallelPort;
+  PortAccess& portAccess = lights.Chosen() ? static_cast<PortAccess&>(lights) : giveio;
   static Win32Power power;
   // The run-time has split the command line into the argument vector.
   static App app(

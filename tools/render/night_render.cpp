@@ -172,13 +172,20 @@ RenderResult RenderNight(const RenderRequest& request, SampleSink& sink,
   result.toneMode = state.toneMode == 1;
   if (lightWords)
     result.notes.emplace_back("the light-mode word \"!\" is ignored: a render writes sound");
+  const std::vector<std::string> moved = BoundNotes(bounds);
+  result.notes.insert(result.notes.end(), moved.begin(), moved.end());
+  return result;
+}
+
+std::vector<std::string> BoundNotes(const BoundReport& bounds) {
+  std::vector<std::string> notes;
   for (int i = 0; i < bounds.count; ++i) {
     const ClampedSetting& c = bounds.clamped[i];
-    result.notes.push_back(std::string(c.name) + " " + std::to_string(c.given) + " is outside " +
-                           std::to_string(c.range.min) + ".." + std::to_string(c.range.max) +
-                           "; using " + std::to_string(c.used));
+    notes.push_back(std::string(c.name) + " " + std::to_string(c.given) + " is outside " +
+                    std::to_string(c.range.min) + ".." + std::to_string(c.range.max) + "; using " +
+                    std::to_string(c.used));
   }
-  return result;
+  return notes;
 }
 
 }  // namespace velmora::render

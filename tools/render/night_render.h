@@ -8,6 +8,8 @@
 #include <string>
 #include <vector>
 
+#include "app/options.h"
+
 namespace velmora::render {
 
 enum class RenderMode {
@@ -55,5 +57,8 @@ struct RenderResult {
 
 RenderResult RenderNight(const RenderRequest& request, SampleSink& sink,
                          const std::function<void(const RenderProgress&)>& progress = {});
+
+// One line per setting that the bounds moved.
+std::vector<std::string> BoundNotes(const BoundReport& bounds);
 
 }  // namespace velmora::render

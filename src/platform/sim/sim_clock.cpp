@@ -14,6 +14,7 @@ std::string SimClock::LocalHourMinute(int32_t seconds) {
 }
 
 void SimClock::Sleep(int32_t milliseconds) {
+  if (onSleep) onSleep();
   if (milliseconds > 0) Advance(milliseconds);
 }
 

@@ -34,6 +34,10 @@ class SimClock final : public Clock {
   // that is already past).
   void At(int64_t atMs, std::function<void()> event);
 
+  // Called as each Sleep begins, before the time moves: what the sleeping
+  // thread set up to now holds from this time on.
+  std::function<void()> onSleep;
+
  private:
   int32_t startSeconds_;
   int32_t utcOffsetSeconds_;

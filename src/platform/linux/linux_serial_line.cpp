@@ -1,0 +1,87 @@
+#include "platform/linux/linux_serial_line.h"
+
+#include <fcntl.h>
+#include <termios.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+
+namespace velmora {
+namespace {
+
+struct Speed {
+  uint32_t baud;
+  speed_t code;
+};
+
+constexpr Speed kSpeeds[] = {
+    {50, B50},           {75, B75},           {110, B110},         {134, B134},
+    {150, B150},         {200, B200},         {300, B300},         {600, B600},
+    {1200, B1200},       {1800, B1800},       {2400, B2400},       {4800, B4800},
+    {9600, B9600},       {19200, B19200},     {38400, B38400},     {57600, B57600},
+    {115200, B115200},   {230400, B230400},   {460800, B460800},   {500000, B500000},
+    {576000, B576000},   {921600, B921600},   {1000000, B1000000}, {1152000, B1152000},
+    {1500000, B1500000}, {2000000, B2000000}, {2500000, B2500000}, {3000000, B3000000},
+    {3500000, B3500000}, {4000000, B4000000},
+};
+
+std::string SystemReason(int error) {
+  std::string why = std::strerror(error);
+  if (error == EACCES) why += " (add the user to the group dialout and log in again)";
+  if (error == ENOTTY) why += " (not a serial device)";
+  return why;
+}
+
+}  // namespace
+
+std::string LinuxSerialLine::Open(const std::string& device, uint32_t baud) {
+  Close();
+  const Speed* speed = nullptr;
+  for (const Speed& s : kSpeeds) {
+    if (s.baud == baud) speed = &s;
+  }
+  if (speed == nullptr) return std::to_string(baud) + " baud is not a speed this system sets";
+  // Without O_NONBLOCK an open could wait for a modem's carrier.
+  const int fd = open(device.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+  if (fd < 0) return SystemReason(errno);
+  termios tio{};
+  if (tcgetattr(fd, &tio) != 0) {
+    const int error = errno;
+    close(fd);
+    return SystemReason(error);
+  }
+  cfmakeraw(&tio);
+  tio.c_cflag &= ~static_cast<tcflag_t>(CSTOPB | PARENB | CRTSCTS | CSIZE);
+  tio.c_cflag |= CS8 | CLOCAL | CREAD;
+  tio.c_cc[VMIN] = 1;
+  tio.c_cc[VTIME] = 0;
+  cfsetispeed(&tio, speed->code);
+  cfsetospeed(&tio, speed->code);
+  const int flags = fcntl(fd, F_GETFL);
+  if (tcsetattr(fd, TCSANOW, &tio) != 0 || flags < 0 ||
+      fcntl(fd, F_SETFL, flags & ~O_NONBLOCK) != 0) {
+    const int error = errno;
+    close(fd);
+    return SystemReason(error);
+  }
+  fd_ = fd;
+  return {};
+}
+
+bool LinuxSerialLine::Send(uint8_t byte, std::string& why) {
+  for (;;) {
+    const ssize_t n = write(fd_, &byte, 1);
+    if (n == 1) return true;
+    if (n < 0 && errno == EINTR) continue;
+    why = n < 0 ? SystemReason(errno) : "the line took nothing";
+    return false;
+  }
+}
+
+void LinuxSerialLine::Close() {
+  if (fd_ >= 0) close(fd_);
+  fd_ = -1;
+}
+
+}  // namespace velmora

@@ -1,0 +1,23 @@
+// A serial line on Linux: a tty device (/dev/ttyACM0, /dev/ttyUSB0, a pty)
+// set raw with termios, written with blocking writes.
+//
+// Thread safety: as the SerialLine service.
+#pragma once
+
+#include "platform/serial_line.h"
+
+namespace velmora {
+
+class LinuxSerialLine final : public SerialLine {
+ public:
+  ~LinuxSerialLine() override { Close(); }
+
+  std::string Open(const std::string& device, uint32_t baud) override;
+  bool Send(uint8_t byte, std::string& why) override;
+  void Close() override;
+
+ private:
+  int fd_ = -1;
+};
+
+}  // namespace velmora

@@ -1,0 +1,75 @@
+#include "platform/win32/win32_serial_line.h"
+
+#include "platform/win32/windows_api.h"
+
+namespace velmora {
+namespace {
+
+// The system's text for an error code, without its line end.
+std::string SystemReason(DWORD error) {
+  char text[256] = {};
+  const DWORD n = FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
+                                 nullptr, error, 0, text, sizeof text, nullptr);
+  std::string why(text, n);
+  while (!why.empty() && (why.back() == '\n' || why.back() == '\r' || why.back() == '.'))
+    why.pop_back();
+  if (why.empty()) why = "error " + std::to_string(error);
+  return why;
+}
+
+}  // namespace
+
+std::string Win32DevicePath(const std::string& device) {
+  if (device.rfind("\\\\", 0) == 0) return device;
+  return "\\\\.\\" + device;
+}
+
+std::string Win32SerialLine::Open(const std::string& device, uint32_t baud) {
+  Close();
+  HANDLE port = CreateFileA(Win32DevicePath(device).c_str(), GENERIC_READ | GENERIC_WRITE, 0,
+                            nullptr, OPEN_EXISTING, 0, nullptr);
+  if (port == INVALID_HANDLE_VALUE) return SystemReason(GetLastError());
+  DCB dcb{};
+  dcb.DCBlength = sizeof dcb;
+  COMMTIMEOUTS timeouts{};  // all zero: writes wait until the bytes are taken
+  if (!GetCommState(port, &dcb)) {
+    const DWORD error = GetLastError();
+    CloseHandle(port);
+    return SystemReason(error);
+  }
+  dcb.BaudRate = baud;
+  dcb.ByteSize = 8;
+  dcb.Parity = NOPARITY;
+  dcb.StopBits = ONESTOPBIT;
+  dcb.fBinary = TRUE;
+  dcb.fParity = FALSE;
+  dcb.fOutxCtsFlow = FALSE;
+  dcb.fOutxDsrFlow = FALSE;
+  dcb.fOutX = FALSE;
+  dcb.fInX = FALSE;
+  dcb.fDtrControl = DTR_CONTROL_ENABLE;
+  dcb.fRtsControl = RTS_CONTROL_ENABLE;
+  if (!SetCommState(port, &dcb) || !SetCommTimeouts(port, &timeouts)) {
+    const DWORD error = GetLastError();
+    CloseHandle(port);
+    return SystemReason(error);
+  }
+  handle_ = port;
+  return {};
+}
+
+bool Win32SerialLine::Send(uint8_t byte, std::string& why) {
+  DWORD written = 0;
+  if (WriteFile(static_cast<HANDLE>(handle_), &byte, 1, &written, nullptr) && written == 1)
+    return true;
+  const DWORD error = GetLastError();
+  why = error == ERROR_SUCCESS ? "the line took nothing" : SystemReason(error);
+  return false;
+}
+
+void Win32SerialLine::Close() {
+  if (handle_ != nullptr) CloseHandle(static_cast<HANDLE>(handle_));
+  handle_ = nullptr;
+}
+
+}  // namespace velmora
