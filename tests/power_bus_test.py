@@ -19,6 +19,8 @@ import sys
 import tempfile
 import time
 
+from x_session import Session, escape, wait_for, window_up
+
 try:
     import dbus
 except ImportError:
@@ -44,29 +46,9 @@ BUS_CONFIG = """<!DOCTYPE busconfig PUBLIC "-//freedesktop//DTD D-Bus Bus Config
 </busconfig>
 """
 
-failures = 0
-processes = []
-
-
-def check(name, ok, detail=""):
-    global failures
-    print(("ok: " if ok else "FAIL: ") + name + ("" if ok else f" ({detail})"))
-    failures += 0 if ok else 1
-
-
-def start(argv, **kw):
-    p = subprocess.Popen(argv, **kw)
-    processes.append(p)
-    return p
-
-
-def wait_for(predicate, seconds=20):
-    end = time.monotonic() + seconds
-    while time.monotonic() < end:
-        if predicate():
-            return True
-        time.sleep(0.1)
-    return False
+session_ = Session()
+check = session_.check
+start = session_.start
 
 
 def private_bus(work, name):
@@ -102,29 +84,6 @@ def velmora(display, session, system, words=("m1",)):
     return start([VELMORA, *words], env=env, stderr=subprocess.PIPE, text=True)
 
 
-def window_up(display):
-    def shown():
-        r = subprocess.run(["xdotool", "search", "--onlyvisible", "--name", "^VelmoraSystem 132$"],
-                           env=dict(os.environ, DISPLAY=display), capture_output=True, text=True)
-        return r.stdout.strip()
-    wid = ""
-    end = time.monotonic() + 30
-    while not wid and time.monotonic() < end:
-        wid = shown()
-        time.sleep(0.1)
-    return wid
-
-
-def escape(display, wid, p):
-    env = dict(os.environ, DISPLAY=display)
-    subprocess.run(["xdotool", "windowfocus", "--sync", wid], env=env, capture_output=True)
-    subprocess.run(["xdotool", "key", "Escape"], env=env)
-    try:
-        return p.wait(10), p.stderr.read()
-    except subprocess.TimeoutExpired:
-        return None, ""
-
-
 for tool in ("dbus-daemon", "Xvfb", "xdotool"):
     if shutil.which(tool) is None:
         print(f"SKIP: {tool} is not installed")
@@ -137,9 +96,7 @@ except ImportError:
 
 work = tempfile.mkdtemp(prefix="velmora-power-")
 try:
-    xvfb = start(["Xvfb", "-displayfd", "1", "-screen", "0", "640x480x24", "-nolisten", "tcp"],
-                 stdout=subprocess.PIPE, stderr=subprocess.DEVNULL, text=True)
-    display = ":" + xvfb.stdout.readline().strip()
+    display = session_.xvfb()
 
     # logind on the "system" bus, nothing on the session bus.
     session = private_bus(work, "session")
@@ -202,13 +159,7 @@ try:
         lines[0].endswith("); it may suspend during the night"), err)
     check("no bus: Escape ends with 0", status == 0, status)
 finally:
-    for p in reversed(processes):
-        if p.poll() is None:
-            p.terminate()
-            try:
-                p.wait(5)
-            except subprocess.TimeoutExpired:
-                p.kill()
+    session_.stop_all()
     shutil.rmtree(work, ignore_errors=True)
 
-sys.exit(1 if failures else 0)
+sys.exit(session_.exit_code())

@@ -19,6 +19,11 @@ class SerialLine {
   // caller). False, with the system's reason, when the device is gone.
   virtual bool Send(uint8_t byte, std::string& why) = 0;
   virtual void Close() = 0;
+
+  // A steady clock and a wait on it, for pacing the bytes at the line's
+  // speed. Nanoseconds.
+  virtual int64_t NowNanos() = 0;
+  virtual void WaitNanos(int64_t nanoseconds) = 0;
 };
 
 }  // namespace velmora

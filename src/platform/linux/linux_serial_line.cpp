@@ -2,6 +2,7 @@
 
 #include <fcntl.h>
 #include <termios.h>
+#include <time.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -77,6 +78,19 @@ bool LinuxSerialLine::Send(uint8_t byte, std::string& why) {
     why = n < 0 ? SystemReason(errno) : "the line took nothing";
     return false;
   }
+}
+
+int64_t LinuxSerialLine::NowNanos() {
+  timespec now{};
+  clock_gettime(CLOCK_MONOTONIC, &now);
+  return int64_t{now.tv_sec} * 1'000'000'000 + now.tv_nsec;
+}
+
+void LinuxSerialLine::WaitNanos(int64_t nanoseconds) {
+  if (nanoseconds <= 0) return;
+  const timespec wait{static_cast<time_t>(nanoseconds / 1'000'000'000),
+                      static_cast<long>(nanoseconds % 1'000'000'000)};
+  clock_nanosleep(CLOCK_MONOTONIC, 0, &wait, nullptr);
 }
 
 void LinuxSerialLine::Close() {

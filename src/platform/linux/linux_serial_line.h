@@ -15,6 +15,8 @@ class LinuxSerialLine final : public SerialLine {
   std::string Open(const std::string& device, uint32_t baud) override;
   bool Send(uint8_t byte, std::string& why) override;
   void Close() override;
+  int64_t NowNanos() override;
+  void WaitNanos(int64_t nanoseconds) override;
 
  private:
   int fd_ = -1;

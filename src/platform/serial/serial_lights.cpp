@@ -1,5 +1,6 @@
 #include "platform/serial/serial_lights.h"
 
+#include <algorithm>
 #include <charconv>
 #include <cstdio>
 
@@ -54,6 +55,7 @@ PortAccessResult SerialLights::SetUpPortAccess(uint16_t base) {
   if (open_) return PortAccessResult::kNoDriverNeeded;
   why_ = line_.Open(setting_.device, setting_.baud);
   open_ = why_.empty();
+  byteNanos_ = 10'000'000'000 / setting_.baud;  // a start bit, eight data bits, a stop bit
   return open_ ? PortAccessResult::kNoDriverNeeded : PortAccessResult::kFailed;
 }
 
@@ -75,7 +77,18 @@ void SerialLights::PortWrite(uint16_t port, uint8_t value) {
   }
   if (!open_) return;
   std::string why;
-  if (!line_.Send(value, why)) Lost(why);
+  if (!line_.Send(value, why)) {
+    Lost(why);
+    return;
+  }
+  Pace();
+}
+
+void SerialLights::Pace() {
+  const int64_t now = line_.NowNanos();
+  lineFreeAt_ = std::max(lineFreeAt_, now) + byteNanos_;
+  if (lineFreeAt_ - now > kLineLeadHighNanos)
+    line_.WaitNanos(lineFreeAt_ - now - kLineLeadLowNanos);
 }
 
 void SerialLights::Lost(const std::string& why) {

@@ -55,6 +55,7 @@ std::string Win32SerialLine::Open(const std::string& device, uint32_t baud) {
     return SystemReason(error);
   }
   handle_ = port;
+  finerTimer_ = timeBeginPeriod(1) == TIMERR_NOERROR;
   return {};
 }
 
@@ -70,6 +71,20 @@ bool Win32SerialLine::Send(uint8_t byte, std::string& why) {
 void Win32SerialLine::Close() {
   if (handle_ != nullptr) CloseHandle(static_cast<HANDLE>(handle_));
   handle_ = nullptr;
+  if (finerTimer_) timeEndPeriod(1);
+  finerTimer_ = false;
+}
+
+int64_t Win32SerialLine::NowNanos() {
+  LARGE_INTEGER now{}, frequency{};
+  QueryPerformanceCounter(&now);
+  QueryPerformanceFrequency(&frequency);
+  return static_cast<int64_t>(static_cast<double>(now.QuadPart) * 1e9 /
+                              static_cast<double>(frequency.QuadPart));
+}
+
+void Win32SerialLine::WaitNanos(int64_t nanoseconds) {
+  if (nanoseconds > 0) Sleep(static_cast<DWORD>((nanoseconds + 999'999) / 1'000'000));
 }
 
 }  // namespace velmora

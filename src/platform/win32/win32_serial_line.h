@@ -1,5 +1,7 @@
 // A serial line on Windows: a COM port (COM3, or \\.\COM12) opened with
 // CreateFileA and set with SetCommState, written with blocking WriteFile.
+// While it is open the system timer ticks every millisecond, so the pacing's
+// waits are as short as they need to be.
 //
 // Thread safety: as the SerialLine service.
 #pragma once
@@ -19,9 +21,12 @@ class Win32SerialLine final : public SerialLine {
   std::string Open(const std::string& device, uint32_t baud) override;
   bool Send(uint8_t byte, std::string& why) override;
   void Close() override;
+  int64_t NowNanos() override;
+  void WaitNanos(int64_t nanoseconds) override;
 
  private:
-  void* handle_ = nullptr;  // the port's HANDLE, null when closed
+  void* handle_ = nullptr;   // the port's HANDLE, null when closed
+  bool finerTimer_ = false;  // the system timer set to 1 ms while the port is open
 };
 
 }  // namespace velmora

@@ -1,0 +1,188 @@
+#!/usr/bin/env python3
+"""velmora's light mode on a serial line, end to end.
+
+  light_line_e2e.py VELMORA VELMORA-RENDER
+
+Under a virtual display of its own, velmora runs in light mode with
+VELMORA_LIGHTS naming the slave side of a pty, and the test reads the master
+side as the light box would: the first byte is the start-up's 255; with a
+level ("!3 .") every byte is 0 or 255, every run of 64 is lit then dark, and
+the pulses (a dark run, then a lit one) come at the spacing of the night's
+lights file; without one ("!-1 .") there is one 255-then-0 pair per pulse at
+that spacing. Escape ends with 0. A device that is not there gives the
+message on stderr and status 0. Exit 77 when Xvfb or xdotool is missing.
+"""
+import os
+import pty
+import shutil
+import statistics
+import subprocess
+import sys
+import tempfile
+import threading
+import time
+import tty
+
+from x_session import Session, escape, find_window, wait_for, window_up
+
+WORDS = ["m1"]
+AT = "2026-12-09T22:00:00Z"
+PLAY_S = 9.0  # the programme's pulses start about 5.5 s in
+
+
+class Box:
+    """The far side of the line: reads what velmora sends, with the time each
+    piece arrived, at most `rate` bytes a second (None: as fast as it comes)."""
+
+    def __init__(self, rate=None):
+        self.master, self.slave = pty.openpty()
+        tty.setraw(self.slave)
+        self.device = os.ttyname(self.slave)
+        self.rate = rate
+        self.pieces = []  # (seconds since start, bytes)
+        self.stop = False
+        self.thread = threading.Thread(target=self._read, daemon=True)
+        self.thread.start()
+
+    def _read(self):
+        start = time.monotonic()
+        taken = 0
+        while not self.stop:
+            if self.rate:
+                allowed = int((time.monotonic() - start) * self.rate) - taken
+                if allowed <= 0:
+                    time.sleep(0.002)
+                    continue
+            else:
+                allowed = 65536
+            try:
+                data = os.read(self.master, min(allowed, 65536))
+            except OSError:
+                break
+            if not data:
+                break
+            taken += len(data)
+            self.pieces.append((time.monotonic() - start, data))
+
+    def bytes(self):
+        return b"".join(d for _, d in self.pieces)
+
+    def times(self):
+        """The arrival time of every byte."""
+        out = []
+        for t, d in self.pieces:
+            out.extend([t] * len(d))
+        return out
+
+    def close(self):
+        self.stop = True
+        os.close(self.slave)
+        self.thread.join(5)
+        os.close(self.master)
+
+
+def pulse_spacing(render, words):
+    """The median spacing (ms) of the pulses in the first 20 s of the lights
+    file: where the lights go from off (0) to on."""
+    out = subprocess.run([render, "--quiet", "--at", AT, "--lights", "-", "--", *words],
+                         capture_output=True, text=True, check=True).stdout.splitlines()
+    starts, previous = [], None
+    for line in out[1:]:
+        ms, _, level = line.split(",")
+        lit = level not in ("0", "off")
+        if lit and previous is False and int(ms) < 20000:
+            starts.append(int(ms))
+        previous = lit
+    return statistics.median(b - a for a, b in zip(starts, starts[1:]))
+
+
+def play(session, velmora, display, words, box, seconds=PLAY_S):
+    env = dict(os.environ, DISPLAY=display, VELMORA_LIGHTS=box.device, SDL_AUDIODRIVER="dummy")
+    p = session.start([velmora, *words], env=env, stderr=subprocess.PIPE, text=True)
+    wid = window_up(display)
+    session.check(f"{' '.join(words)}: the window comes", bool(wid))
+    time.sleep(seconds)
+    status, err = escape(display, wid, p) if wid else (None, "")
+    session.check(f"{' '.join(words)}: Escape ends with 0", status == 0, f"{status} {err}")
+    return err
+
+
+def main():
+    velmora, render = sys.argv[1], sys.argv[2]
+    for tool in ("Xvfb", "xdotool"):
+        if shutil.which(tool) is None:
+            print(f"SKIP: {tool} is not installed")
+            return 77
+    session = Session()
+    work = tempfile.mkdtemp(prefix="velmora-lights-")
+    try:
+        display = session.xvfb()
+
+        # With a level: the light thread's modulation, paced by the line.
+        words = WORDS + ["!3", "."]
+        box = Box(rate=100_000)
+        play(session, velmora, display, words, box)
+        box.close()
+        data, times = box.bytes(), box.times()
+        session.check("!3: bytes arrive", len(data) > 100_000, len(data))
+        session.check("!3: the first byte is 255", data[:1] == b"\xff", data[:4])
+        session.check("!3: every byte is 0 or 255", set(data) <= {0, 255}, set(data))
+        runs = [data[i:i + 64] for i in range(1, len(data) - 63, 64)]
+        lit = [r.count(255) for r in runs]
+        shaped = sum(1 for r, n in zip(runs, lit) if r == b"\xff" * n + b"\x00" * (64 - n))
+        session.check("!3: runs of 64 are lit, then dark", shaped >= 0.98 * len(runs),
+                      f"{shaped} of {len(runs)}")
+        session.check("!3: the lit share follows the pulses: dark runs and lit runs",
+                      lit.count(0) > 100 and sum(1 for n in lit if n > 0) > 100)
+        onsets = [times[1 + 64 * i] for i in range(1, len(lit)) if lit[i - 1] == 0 and lit[i] > 0]
+        spacing = pulse_spacing(render, words[:-1])
+        seen = statistics.median(b - a for a, b in zip(onsets, onsets[1:])) * 1000 if len(
+            onsets) > 5 else 0
+        session.check(f"!3: pulses at the night's spacing ({spacing} ms)",
+                      abs(seen - spacing) <= 0.15 * spacing, f"{seen:.1f} ms over {len(onsets)}")
+
+        # Without a level: the generator's own pulses, a pair per pulse.
+        words = WORDS + ["!-1", "."]
+        box = Box()
+        play(session, velmora, display, words, box)
+        box.close()
+        data, times = box.bytes(), box.times()
+        pairs = (len(data) - 1) // 2
+        session.check("!-1: the first byte is 255", data[:1] == b"\xff", data[:4])
+        session.check("!-1: 255-then-0 pairs, nothing else",
+                      len(data) % 2 == 1 and data[1:] == b"\xff\x00" * pairs, data[:16])
+        session.check("!-1: pulses came", pairs > 30, pairs)
+        ons = [times[i] for i in range(1, len(data), 2)]
+        spacing = pulse_spacing(render, words[:-1])
+        seen = statistics.median(b - a for a, b in zip(ons[1:], ons[2:])) * 1000 if pairs > 5 else 0
+        session.check(f"!-1: pulses at the night's spacing ({spacing} ms)",
+                      abs(seen - spacing) <= 0.15 * spacing, f"{seen:.1f} ms")
+
+        # No such device: the message, and status 0.
+        missing = os.path.join(work, "ttyACM9")
+        env = dict(os.environ, DISPLAY=display, VELMORA_LIGHTS=missing, SDL_AUDIODRIVER="dummy")
+        p = session.start([velmora, "!3"], env=env, stderr=subprocess.PIPE, text=True)
+        box_id = ""
+        if not wait_for(lambda: p.poll() is not None, 3):
+            box_id = window_up(display, "^ERROR$", 10)
+            if box_id:
+                subprocess.run(["xdotool", "windowfocus", "--sync", box_id, "key", "Return"],
+                               env=dict(os.environ, DISPLAY=display), capture_output=True)
+        try:
+            status = p.wait(10)
+        except subprocess.TimeoutExpired:
+            status = None
+        err = p.stderr.read()
+        session.check("missing box: status 0", status == 0, status)
+        session.check("missing box: says the device and why",
+                      f"Can't use the light box on {missing}." in err and
+                      "No such file or directory" in err, err)
+        session.check("missing box: no window left", find_window(display) == "")
+    finally:
+        session.stop_all()
+        shutil.rmtree(work, ignore_errors=True)
+    return session.exit_code()
+
+
+if __name__ == "__main__":
+    sys.exit(main())
