@@ -1,7 +1,7 @@
 #!/usr/bin/env python3
 """velmora's light mode on a serial line, end to end.
 
-  light_line_e2e.py VELMORA VELMORA-RENDER
+  light_line_e2e.py VELMORA VELMORA-RENDER [LIGHTBOX_SIM FIRMWARE.elf]
 
 Under a virtual display of its own, velmora runs in light mode with
 VELMORA_LIGHTS naming the slave side of a pty, and the test reads the master
@@ -10,7 +10,9 @@ level ("!3 .") every byte is 0 or 255, every run of 64 is lit then dark, and
 the pulses (a dark run, then a lit one) come at the spacing of the night's
 lights file; without one ("!-1 .") there is one 255-then-0 pair per pulse at
 that spacing. Escape ends with 0. A device that is not there gives the
-message on stderr and status 0. Exit 77 when Xvfb or xdotool is missing.
+message on stderr and status 0. Given the light box's simulator and
+firmware, both streams then go into the simulated chip, whose eight pins
+must show every byte. Exit 77 when Xvfb or xdotool is missing.
 """
 import os
 import pty
@@ -96,6 +98,22 @@ def pulse_spacing(render, words):
     return statistics.median(b - a for a, b in zip(starts, starts[1:]))
 
 
+def into_the_box(session, simulator, name, data, work):
+    """Feeds a stream that came through the pty into the simulated box."""
+    if not simulator:
+        return
+    path = os.path.join(work, "stream.bin")
+    with open(path, "wb") as f:
+        f.write(data)
+    r = subprocess.run([*simulator, path], capture_output=True, text=True)
+    last = r.stdout.splitlines()[-1].split() if r.stdout.strip() else []
+    counts = dict(zip(last[0::2], last[1::2])) if len(last) == 6 else {}
+    lit = sum(1 for b in data if b != 0)
+    session.check(f"{name}: the simulated box's pins show every byte",
+                  r.returncode == 0 and counts.get("matched") == str(len(data)) and
+                  counts.get("lit") == str(lit), r.stdout + r.stderr)
+
+
 def play(session, velmora, display, words, box, seconds=PLAY_S):
     env = dict(os.environ, DISPLAY=display, VELMORA_LIGHTS=box.device, SDL_AUDIODRIVER="dummy")
     p = session.start([velmora, *words], env=env, stderr=subprocess.PIPE, text=True)
@@ -109,6 +127,9 @@ def play(session, velmora, display, words, box, seconds=PLAY_S):
 
 def main():
     velmora, render = sys.argv[1], sys.argv[2]
+    simulator = sys.argv[3:5]
+    if not simulator:
+        print("note: no light box simulator given (avr-gcc, libsimavr); the pins are not checked")
     for tool in ("Xvfb", "xdotool"):
         if shutil.which(tool) is None:
             print(f"SKIP: {tool} is not installed")
@@ -140,6 +161,7 @@ def main():
             onsets) > 5 else 0
         session.check(f"!3: pulses at the night's spacing ({spacing} ms)",
                       abs(seen - spacing) <= 0.15 * spacing, f"{seen:.1f} ms over {len(onsets)}")
+        into_the_box(session, simulator, "!3", data, work)
 
         # Without a level: the generator's own pulses, a pair per pulse.
         words = WORDS + ["!-1", "."]
@@ -157,6 +179,7 @@ def main():
         seen = statistics.median(b - a for a, b in zip(ons[1:], ons[2:])) * 1000 if pairs > 5 else 0
         session.check(f"!-1: pulses at the night's spacing ({spacing} ms)",
                       abs(seen - spacing) <= 0.15 * spacing, f"{seen:.1f} ms")
+        into_the_box(session, simulator, "!-1", data, work)
 
         # No such device: the message, and status 0.
         missing = os.path.join(work, "ttyACM9")
