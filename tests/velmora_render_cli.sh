@@ -68,4 +68,19 @@ check "vanished directory status" test $status -eq 1
 check "vanished directory message" grep -q "cannot rename to 'gone/n.raw'" "$work/gone.err"
 check "vanished directory leaves nothing" test ! -e gone
 
+# The lights file: a header and rows, the same on every run; refused without
+# a light-mode word or beside --out, leaving no file.
+"$render" --quiet "${at[@]}" --lights l.csv -- m1 '!3'; check "lights status" test $? -eq 0
+check "lights header" test "$(head -1 l.csv)" = "time_ms,pattern,level"
+check "lights first row" test "$(sed -n 2p l.csv)" = "5,255,63"
+"$render" --quiet "${at[@]}" --lights - -- m1 '!3' | cmp -s - l.csv; check "lights repeatable" test $? -eq 0
+check "on/off rows" test "$("$render" --quiet "${at[@]}" --lights - -- m1 '!-1' | sed -n 1,2p | tr '\n' ' ')" = "time_ms,pattern,light 5,255,on "
+"$render" --quiet "${at[@]}" --lights s.csv -- m1 2>"$work/lights.err"; status=$?
+check "lights without a light word: status 2" test $status -eq 2
+check "lights without a light word: says so" grep -q "need a light-mode word" "$work/lights.err"
+check "lights without a light word: no file" test ! -e s.csv
+"$render" --quiet --lights b.csv --out b.wav -- m1 '!3' 2>/dev/null; status=$?
+check "lights beside --out: status 2" test $status -eq 2
+check "lights beside --out: no files" test ! -e b.csv -a ! -e b.wav
+
 exit $fail

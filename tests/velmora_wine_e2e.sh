@@ -7,7 +7,10 @@
 # first pulses exactly as velmora-render writes them; Escape ends the program
 # with status 0; so does Alt+F4. Without a sound device the window still
 # runs and says so once. Light mode: without giveio.sys the port-access
-# set-up ends in the "ERROR" box; a key closes it and the status is 0.
+# set-up ends in the "ERROR" box; a key closes it and the status is 0. The
+# light box: with VELMORA_LIGHTS=COM1 and the prefix's COM1 a pty of the
+# test's own, the bytes velmora.exe sends arrive on the pty's far side; a
+# port that does not exist ends in the ERROR box and status 0.
 #   velmora_wine_e2e.sh WINE_LOADER VELMORA_EXE VELMORA_RENDER
 set -u
 source "$(dirname "$0")/e2e_lib.sh"
@@ -133,5 +136,58 @@ wait "$light_pid"; status=$?
 check "light mode: status 0" test "$status" -eq 0
 check "light mode: the box's text" grep -q "ERROR: Can't use LPT port. This is take a GIVEIO.SYS file." \
   "$work/light.err"
+# The light box on COM1: the prefix's com1 is the slave side of a pty whose
+# master side a reader copies into a file.
+python3 - "$work/box" <<'PY' &
+import os, pty, signal, sys, tty
+master, slave = pty.openpty()
+tty.setraw(slave)
+with open(sys.argv[1] + ".device", "w") as f:
+    f.write(os.ttyname(slave))
+signal.signal(signal.SIGTERM, lambda *_: sys.exit(0))
+with open(sys.argv[1] + ".bytes", "wb", buffering=0) as out:
+    while True:
+        out.write(os.read(master, 65536))
+PY
+box_reader=$!
+pids+=("$box_reader")
+for _ in $(seq 50); do [ -s "$work/box.device" ] && break; sleep 0.1; done
+ln -sfn "$(cat "$work/box.device")" "$WINEPREFIX/dosdevices/com1"
+VELMORA_LIGHTS=COM1 "$wine" "$exe" m1 '!3' . 2>"$work/com1.err" &
+com1_pid=$!
+com1_wid=$(wait_window 'VelmoraSystem 132')
+check "COM1: the window comes" test -n "$com1_wid"
+sleep 8
+if [ -n "$com1_wid" ]; then
+  xdotool mousemove --window "$com1_wid" 144 200 click 1
+  sleep 0.5
+  xdotool key Escape
+fi
+for _ in $(seq 100); do kill -0 "$com1_pid" 2>/dev/null || break; sleep 0.1; done
+kill -0 "$com1_pid" 2>/dev/null && kill "$com1_pid"
+wait "$com1_pid"; status=$?
+kill "$box_reader" 2>/dev/null; wait "$box_reader" 2>/dev/null
+check "COM1: Escape, status 0 ($status)" test "$status" -eq 0
+bytes=$(stat -c %s "$work/box.bytes" 2>/dev/null || echo 0)
+check "COM1: the bytes arrive ($bytes)" test "$bytes" -gt 100000
+check "COM1: the first byte is the start-up's 255" test "$(head -c 1 "$work/box.bytes" | od -An -tu1 | tr -d ' ')" = 255
+check "COM1: every byte is 0 or 255" test -z "$(od -An -v -tu1 "$work/box.bytes" | tr -s ' ' '\n' | grep -vxE '0|255|')"
+
+# A port that is not there: the box, and status 0.
+(VELMORA_LIGHTS=COM9 exec "$wine" "$exe" '!3') 2>"$work/com9.err" &
+com9_pid=$!
+box=$(wait_window ERROR)
+check "COM9: the ERROR box" test -n "$box"
+if [ -n "$box" ]; then
+  sleep 1
+  xdotool windowactivate --sync "$box" 2>/dev/null || xdotool windowfocus --sync "$box" 2>/dev/null
+  xdotool key Return
+fi
+for _ in $(seq 100); do kill -0 "$com9_pid" 2>/dev/null || break; sleep 0.1; done
+kill -0 "$com9_pid" 2>/dev/null && kill "$com9_pid"
+wait "$com9_pid"; status=$?
+check "COM9: status 0" test "$status" -eq 0
+check "COM9: the box names the port" grep -q "ERROR: Can't use the light box on COM9." "$work/com9.err"
+
 [ "$fail" -eq 0 ] || { echo "--- velmora.exe said:"; cat "$work"/*.err "$work/stderr"; }
 exit $fail

@@ -1,5 +1,7 @@
 #include "platform/win32/win32_serial_line.h"
 
+#include <algorithm>
+
 #include "platform/win32/windows_api.h"
 
 namespace velmora {
@@ -84,7 +86,9 @@ int64_t Win32SerialLine::NowNanos() {
 }
 
 void Win32SerialLine::WaitNanos(int64_t nanoseconds) {
-  if (nanoseconds > 0) Sleep(static_cast<DWORD>((nanoseconds + 999'999) / 1'000'000));
+  // Whole milliseconds, rounded down: Sleep tends to run over, and the pacing
+  // keeps a lead of two of them to spare.
+  if (nanoseconds > 0) Sleep(static_cast<DWORD>(std::max<int64_t>(1, nanoseconds / 1'000'000)));
 }
 
 }  // namespace velmora
