@@ -1,5 +1,5 @@
 #!/usr/bin/env bash
-# The style and static checks of CI: clang-format over every C++ file, and
+# The style and static checks of CI: clang-format over every C and C++ file, and
 # clang-tidy (the checks in .clang-tidy) over the Linux build's sources.
 #   scripts/lint.sh [BUILD_DIR]     (default build/default, configured already)
 set -euo pipefail
@@ -8,7 +8,7 @@ build=${1:-build/default}
 [ -f "$build/compile_commands.json" ] || { echo "lint: configure $build first" >&2; exit 2; }
 
 echo "== clang-format"
-git ls-files '*.cpp' '*.h' | xargs clang-format --dry-run --Werror
+git ls-files '*.cpp' '*.h' '*.c' | xargs clang-format --dry-run --Werror
 
 echo "== clang-tidy"
 # The Win32 back-end is checked by its own compiler's warnings.
