@@ -29,19 +29,33 @@ for option in "$@"; do
 done
 as_root=()
 [ "$(id -u)" -eq 0 ] || as_root=(sudo)
+# A mirror in the middle of a sync fails an index now and then: try again,
+# then go on with the indexes there are (apt-get install says what is missing).
+apt_update() {
+  for attempt in 1 2 3; do
+    "${as_root[@]}" apt-get update -q && return 0
+    echo "setup: apt-get update failed (try $attempt of 3)" >&2
+    sleep 10
+  done
+  echo "setup: going on with the package indexes there are" >&2
+}
 missing=()
 for p in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
 done
 if ((${#missing[@]})); then
-  "${as_root[@]}" apt-get update
+  apt_update
   "${as_root[@]}" env DEBIAN_FRONTEND=noninteractive apt-get install -y --no-install-recommends "${missing[@]}"
 fi
 # 32-bit Wine, for the 32-bit velmora.exe, only where the kernel runs 32-bit
-# programs (some kernels have that switched off).
+# programs (some kernels have that switched off). Where the archive's i386
+# side cannot be had (a mirror without it, or out of step with amd64), the
+# 32-bit build is checked as a program only, as on such kernels.
 if [[ " $* " == *" --tests "* ]] && scripts/runs_32bit.sh &&
    ! dpkg-query -W -f='${Status}' wine32:i386 2>/dev/null | grep -q "install ok installed"; then
   "${as_root[@]}" dpkg --add-architecture i386
-  "${as_root[@]}" apt-get update
-  "${as_root[@]}" env DEBIAN_FRONTEND=noninteractive apt-get install -y --no-install-recommends wine32:i386
+  apt_update
+  if ! "${as_root[@]}" env DEBIAN_FRONTEND=noninteractive apt-get install -y --no-install-recommends wine32:i386; then
+    echo "setup: note: 32-bit Wine (wine32:i386) could not be installed; the 32-bit velmora.exe is not run under Wine" >&2
+  fi
 fi
