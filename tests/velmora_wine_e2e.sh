@@ -128,19 +128,26 @@ wait "$silent_pid"; status=$?
 check "no sound device: status 0" test "$status" -eq 0
 check "no sound device: said once" test "$(grep -c 'velmora: no sound device' "$work/silent.err")" -eq 1
 
+# close_error_box NAME PID: checks that velmora.exe (PID) shows the "ERROR"
+# box, closes it with Return, and returns the program's exit status.
+close_error_box() {
+  local box
+  box=$(wait_window ERROR)
+  check "$1: the ERROR box" test -n "$box"
+  if [ -n "$box" ]; then
+    sleep 1
+    xdotool windowactivate --sync "$box" 2>/dev/null || xdotool windowfocus --sync "$box" 2>/dev/null
+    xdotool key Return
+  fi
+  for _ in $(seq 100); do kill -0 "$2" 2>/dev/null || break; sleep 0.1; done
+  if kill -0 "$2" 2>/dev/null; then echo "velmora.exe still runs after the box"; kill "$2"; fi
+  wait "$2"
+}
+
 # Light mode: no giveio.sys in the current directory, no driver.
 (cd "$work" && exec "$wine" "$exe" '!') 2>"$work/light.err" &
 light_pid=$!
-box=$(wait_window ERROR)
-check "light mode: the ERROR box" test -n "$box"
-if [ -n "$box" ]; then
-  sleep 1
-  xdotool windowactivate --sync "$box" 2>/dev/null || xdotool windowfocus --sync "$box" 2>/dev/null
-  xdotool key Return
-fi
-for _ in $(seq 100); do kill -0 "$light_pid" 2>/dev/null || break; sleep 0.1; done
-if kill -0 "$light_pid" 2>/dev/null; then echo "velmora.exe still runs after the box"; kill "$light_pid"; fi
-wait "$light_pid"; status=$?
+close_error_box "light mode" "$light_pid"; status=$?
 check "light mode: status 0" test "$status" -eq 0
 check "light mode: the box's text" grep -q "ERROR: Can't use LPT port. This is take a GIVEIO.SYS file." \
   "$work/light.err"
@@ -184,16 +191,7 @@ check "COM1: every byte is 0 or 255" test -z "$(od -An -v -tu1 "$work/box.bytes"
 # A port that is not there: the box, and status 0.
 (VELMORA_LIGHTS=COM9 exec "$wine" "$exe" '!3') 2>"$work/com9.err" &
 com9_pid=$!
-box=$(wait_window ERROR)
-check "COM9: the ERROR box" test -n "$box"
-if [ -n "$box" ]; then
-  sleep 1
-  xdotool windowactivate --sync "$box" 2>/dev/null || xdotool windowfocus --sync "$box" 2>/dev/null
-  xdotool key Return
-fi
-for _ in $(seq 100); do kill -0 "$com9_pid" 2>/dev/null || break; sleep 0.1; done
-kill -0 "$com9_pid" 2>/dev/null && kill "$com9_pid"
-wait "$com9_pid"; status=$?
+close_error_box COM9 "$com9_pid"; status=$?
 check "COM9: status 0" test "$status" -eq 0
 check "COM9: the box names the port" grep -q "ERROR: Can't use the light box on COM9." "$work/com9.err"
 

@@ -104,19 +104,37 @@ class ProgressBar {
   int shown_ = -1;
 };
 
+// Opens the output for a render, after setting up how it ends: a reader
+// that goes away shows as a failed write (EPIPE), so that the progress line
+// can be cleared before the program ends; interrupts remove what was begun.
+// Null, said on stderr, when it cannot be opened.
+std::unique_ptr<OutputSink> OpenOutput(const std::string& path, AudioFormat format, bool quiet) {
+  std::signal(SIGPIPE, SIG_IGN);
+  interrupts::Install(quiet);
+  std::string error;
+  std::unique_ptr<OutputSink> sink = OpenSink(path, format, error);
+  if (!sink) std::fprintf(stderr, "%s: %s\n", kTool, error.c_str());
+  return sink;
+}
+
+// The reader has all it wanted (`| head`): end as a pipe's writer does.
+void EndIfReaderGone(const OutputSink& sink) {
+  if (!sink.ReaderGone()) return;
+  std::signal(SIGPIPE, SIG_DFL);
+  std::raise(SIGPIPE);
+}
+
+void SayNotes(const std::vector<std::string>& notes) {
+  for (const std::string& note : notes) std::fprintf(stderr, "%s: %s\n", kTool, note.c_str());
+}
+
 // The lights file: the rows as text, through the same safe output as the
 // sound (a file is written under a temporary name and renamed when complete).
 int WriteLights(const std::string& path, const RenderRequest& request, bool quiet) {
   if (path == "-" && isatty(STDOUT_FILENO))
     return Usage("standard output is a terminal; give --lights FILE");
-  std::signal(SIGPIPE, SIG_IGN);
-  interrupts::Install(quiet);
-  std::string error;
-  std::unique_ptr<OutputSink> sink = OpenSink(path, AudioFormat::kRaw, error);
-  if (!sink) {
-    std::fprintf(stderr, "%s: %s\n", kTool, error.c_str());
-    return 1;
-  }
+  std::unique_ptr<OutputSink> sink = OpenOutput(path, AudioFormat::kRaw, quiet);
+  if (!sink) return 1;
   const auto put = [&sink](const std::string& line) {
     return sink->Write(reinterpret_cast<const uint8_t*>(line.data()), line.size());
   };
@@ -128,12 +146,8 @@ int WriteLights(const std::string& path, const RenderRequest& request, bool quie
   });
   const bool finished = result.ok && sink->Finish();
   if (!finished) sink->Abandon();
-  if (sink->ReaderGone()) {
-    std::signal(SIGPIPE, SIG_DFL);
-    std::raise(SIGPIPE);
-  }
-  for (const std::string& note : result.notes)
-    std::fprintf(stderr, "%s: %s\n", kTool, note.c_str());
+  EndIfReaderGone(*sink);
+  SayNotes(result.notes);
   if (!result.ok && sink->Error().empty()) {
     std::fprintf(stderr, "%s: %s\n", kTool, result.error.c_str());
     return result.notLightMode ? 2 : 1;
@@ -231,16 +245,8 @@ int main(int argc, char** argv) {
     return Usage("standard output is a terminal; give --out FILE or redirect it");
   }
 
-  // A reader that goes away shows as a failed write (EPIPE), so that the
-  // progress line can be cleared before the program ends.
-  std::signal(SIGPIPE, SIG_IGN);
-  interrupts::Install(quiet);
-  std::string error;
-  std::unique_ptr<OutputSink> sink = OpenSink(*out, *format, error);
-  if (!sink) {
-    std::fprintf(stderr, "%s: %s\n", kTool, error.c_str());
-    return 1;
-  }
+  std::unique_ptr<OutputSink> sink = OpenOutput(*out, *format, quiet);
+  if (!sink) return 1;
   ProgressBar bar(!quiet && isatty(STDERR_FILENO));
   const auto started = std::chrono::steady_clock::now();
   const RenderResult result =
@@ -248,13 +254,8 @@ int main(int argc, char** argv) {
   const bool finished = result.ok && sink->Finish();
   if (!finished) sink->Abandon();
   bar.Done();
-  if (sink->ReaderGone()) {
-    // The reader has all it wanted (`| head`): end as a pipe's writer does.
-    std::signal(SIGPIPE, SIG_DFL);
-    std::raise(SIGPIPE);
-  }
-  for (const std::string& note : result.notes)
-    std::fprintf(stderr, "%s: %s\n", kTool, note.c_str());
+  EndIfReaderGone(*sink);
+  SayNotes(result.notes);
   if (!finished) {
     const std::string why = sink->Error().empty() ? result.error : sink->Error();
     std::fprintf(stderr, "%s: %s\n", kTool, why.c_str());

@@ -2,9 +2,7 @@
 
 #include <optional>
 
-#include "app/options.h"
 #include "app/sim_sound_run.h"
-#include "plan/moon.h"
 
 namespace velmora::render {
 namespace {
@@ -25,9 +23,7 @@ class LightWatch final : public GeneratorObserver {
     if (phase == Phase::kHealing && !enterScheduled_ &&
         request_.mode == RenderMode::kHealingThenProgramme) {
       enterScheduled_ = true;
-      // Enter during healing, as the key does.
-      run_.clock.At(run_.clock.NowMs() + int64_t{request_.healingSeconds} * 1000,
-                    [this] { run_.state.healingMode = 0; });
+      PressEnterAfter(run_, request_.healingSeconds);
     }
     if (phase == Phase::kHealing && request_.mode == RenderMode::kHealingOnly && !limitSet_) {
       limitSet_ = true;
@@ -137,16 +133,13 @@ LightRenderResult RenderLights(const RenderRequest& request,
                                const std::function<bool(const LightRow&)>& row) {
   SharedState state;
   SimClock clock(request.atSeconds);
-  ComputeMoonFactor(state, clock);
-  const BoundReport bounds = ReadOptions(state, request.words);
+  const BoundReport bounds = SetUpNight(request, state, clock);
   LightRenderResult result;
   if (state.soundMode != 0) {
     result.notLightMode = true;
     result.error = "the lights need a light-mode word: \"!N\" (dimmed, level N+1) or \"!-1\"";
     return result;
   }
-  if (request.mode == RenderMode::kProgramme) state.healingMode = 0;
-
   // The light thread's first act, before the generator starts.
   if (state.lightLevel != 0) state.envelopeNow = 63;
 

@@ -29,9 +29,7 @@ class Capture final : public GeneratorObserver {
       startedHealing_ = true;
       Begin(position);
       if (request_.mode == RenderMode::kHealingThenProgramme) {
-        // Enter during healing, as the key does.
-        run_.clock.At(run_.clock.NowMs() + int64_t{request_.healingSeconds} * 1000,
-                      [this] { run_.state.healingMode = 0; });
+        PressEnterAfter(run_, request_.healingSeconds);
       }
       if (limit_ == 0 && request_.mode == RenderMode::kHealingOnly) Stop();
     }
@@ -148,12 +146,10 @@ RenderResult RenderNight(const RenderRequest& request, SampleSink& sink,
                          const std::function<void(const RenderProgress&)>& progress) {
   SharedState state;
   SimClock clock(request.atSeconds);
-  ComputeMoonFactor(state, clock);
-  const BoundReport bounds = ReadOptions(state, request.words);
+  const BoundReport bounds = SetUpNight(request, state, clock);
   const bool lightWords = state.soundMode == 0;
   // Sound is what a render captures: the light-mode word is taken as sound.
   state.soundMode = 1;
-  if (request.mode == RenderMode::kProgramme) state.healingMode = 0;
 
   SimSoundRun run(state, clock);
   Capture capture(request, run, sink, progress);
@@ -175,6 +171,17 @@ RenderResult RenderNight(const RenderRequest& request, SampleSink& sink,
   const std::vector<std::string> moved = BoundNotes(bounds);
   result.notes.insert(result.notes.end(), moved.begin(), moved.end());
   return result;
+}
+
+BoundReport SetUpNight(const RenderRequest& request, SharedState& state, SimClock& clock) {
+  ComputeMoonFactor(state, clock);
+  const BoundReport bounds = ReadOptions(state, request.words);
+  if (request.mode == RenderMode::kProgramme) state.healingMode = 0;
+  return bounds;
+}
+
+void PressEnterAfter(SimSoundRun& run, int32_t seconds) {
+  run.clock.At(run.clock.NowMs() + int64_t{seconds} * 1000, [&run] { run.state.healingMode = 0; });
 }
 
 std::vector<std::string> BoundNotes(const BoundReport& bounds) {
