@@ -1,8 +1,10 @@
 // The offline renderer: what it captures, that it is repeatable, and the
 // files it writes.
+#include <FLAC/stream_decoder.h>
 #include <gtest/gtest.h>
 #include <sndfile.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cstdio>
 #include <filesystem>
@@ -11,6 +13,7 @@
 #include <numeric>
 #include <vector>
 
+#include "tools/render/md5.h"
 #include "tools/render/night_render.h"
 #include "tools/render/sinks.h"
 #include "tools/render/write_behind.h"
@@ -186,20 +189,57 @@ TEST_F(SinkFileTest, RawAndWavHoldTheSamples) {
   EXPECT_EQ(names, (std::vector<std::string>{"n.raw", "n.wav"}));
 }
 
-TEST_F(SinkFileTest, FlacIsLosslessAndOggDecodes) {
-  const std::vector<uint8_t> samples = RenderTo("n.flac", AudioFormat::kFlac);
-  SF_INFO info{};
-  SNDFILE* f = sf_open((dir_ / "n.flac").c_str(), SFM_READ, &info);
-  ASSERT_NE(f, nullptr);
-  EXPECT_EQ(info.samplerate, 32000);
-  EXPECT_EQ(info.channels, 1);
-  ASSERT_EQ(info.frames, static_cast<sf_count_t>(samples.size()));
-  std::vector<short> decoded(samples.size());
-  ASSERT_EQ(sf_read_short(f, decoded.data(), info.frames), info.frames);
-  sf_close(f);
-  for (size_t i = 0; i < samples.size(); ++i) {
-    ASSERT_EQ(decoded[i], (samples[i] - 128) * 256) << i;
+// Decodes a FLAC file with libFLAC, its MD5 check on.
+struct FlacRead {
+  bool finished = false;  // and the MD5 matched
+  unsigned rate = 0, channels = 0, bits = 0;
+  uint64_t total = 0;
+  bool md5Present = false;
+  std::vector<int> samples;
+};
+
+FlacRead ReadFlac(const std::filesystem::path& path) {
+  FlacRead read;
+  FLAC__StreamDecoder* decoder = FLAC__stream_decoder_new();
+  FLAC__stream_decoder_set_md5_checking(decoder, true);
+  auto write = [](const FLAC__StreamDecoder*, const FLAC__Frame* frame,
+                  const FLAC__int32* const buffer[], void* self) {
+    auto* r = static_cast<FlacRead*>(self);
+    r->samples.insert(r->samples.end(), buffer[0], buffer[0] + frame->header.blocksize);
+    return FLAC__STREAM_DECODER_WRITE_STATUS_CONTINUE;
+  };
+  auto metadata = [](const FLAC__StreamDecoder*, const FLAC__StreamMetadata* m, void* self) {
+    if (m->type != FLAC__METADATA_TYPE_STREAMINFO) return;
+    auto* r = static_cast<FlacRead*>(self);
+    const auto& info = m->data.stream_info;
+    r->rate = info.sample_rate;
+    r->channels = info.channels;
+    r->bits = info.bits_per_sample;
+    r->total = info.total_samples;
+    r->md5Present = std::any_of(info.md5sum, info.md5sum + 16, [](uint8_t b) { return b != 0; });
+  };
+  auto error = [](const FLAC__StreamDecoder*, FLAC__StreamDecoderErrorStatus, void*) {};
+  if (FLAC__stream_decoder_init_file(decoder, path.c_str(), write, metadata, error, &read) ==
+          FLAC__STREAM_DECODER_INIT_STATUS_OK &&
+      FLAC__stream_decoder_process_until_end_of_stream(decoder)) {
+    read.finished = FLAC__stream_decoder_finish(decoder) != 0;
   }
+  FLAC__stream_decoder_delete(decoder);
+  return read;
+}
+
+TEST_F(SinkFileTest, FlacIsLosslessWithItsChecksumAndOggDecodes) {
+  const std::vector<uint8_t> samples = RenderTo("n.flac", AudioFormat::kFlac);
+  const FlacRead flac = ReadFlac(dir_ / "n.flac");
+  // libFLAC's own MD5 of what it decoded equals the header's.
+  EXPECT_TRUE(flac.finished);
+  EXPECT_TRUE(flac.md5Present);
+  EXPECT_EQ(flac.rate, 32000u);
+  EXPECT_EQ(flac.channels, 1u);
+  EXPECT_EQ(flac.bits, 8u);
+  EXPECT_EQ(flac.total, samples.size());
+  ASSERT_EQ(flac.samples.size(), samples.size());
+  for (size_t i = 0; i < samples.size(); ++i) ASSERT_EQ(flac.samples[i], samples[i] - 128) << i;
 
   RenderTo("n.ogg", AudioFormat::kOgg);
   SF_INFO ogg{};
@@ -220,6 +260,48 @@ TEST_F(SinkFileTest, FailedRenderLeavesNoFile) {
   EXPECT_TRUE(sink->Write(block, 4));
   sink->Abandon();
   EXPECT_TRUE(Names().empty());
+}
+
+// The test suite of RFC 1321, whole and in pieces of every kind: short,
+// across a block's end, and several blocks at once.
+TEST(Md5Test, KnownDigestsWholeAndInPieces) {
+  const struct {
+    std::string text;
+    const char* digest;
+  } cases[] = {
+      {"", "d41d8cd98f00b204e9800998ecf8427e"},
+      {"a", "0cc175b9c0f1b6a831c399e269772661"},
+      {"abc", "900150983cd24fb0d6963f7d28e17f72"},
+      {"message digest", "f96b697d7cb7938d525a2f31aaf161d0"},
+      {"abcdefghijklmnopqrstuvwxyz", "c3fcd3d76192e4007dfb496cca67e13b"},
+      {"ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789",
+       "d174ab98d277d9f5a5611c2c9f419d9f"},
+      {"1234567890123456789012345678901234567890123456789012345678901234567890123456789"
+       "0",
+       "57edf4a22be3c955ac49da2e2107b67a"},
+      // 55, 56 and 64 bytes: the length just fits, just does not, a whole block.
+      {std::string(55, 'x'), "04364420e25c512fd958a70738aa8f72"},
+      {std::string(56, 'x'), "668a72d5ba17f08e62dabcafad6db14b"},
+      {std::string(64, 'x'), "c1bb4f81d892b2d57947682aeb252456"},
+  };
+  auto hex = [](const Md5::Digest& d) {
+    std::string out;
+    for (uint8_t b : d) {
+      out += "0123456789abcdef"[b >> 4];
+      out += "0123456789abcdef"[b & 15];
+    }
+    return out;
+  };
+  for (const auto& c : cases) {
+    const auto* bytes = reinterpret_cast<const uint8_t*>(c.text.data());
+    for (size_t piece : {c.text.size() + 1, size_t{1}, size_t{3}, size_t{63}, size_t{65}}) {
+      Md5 md5;
+      for (size_t at = 0; at < c.text.size(); at += piece) {
+        md5.Update(bytes + at, std::min(piece, c.text.size() - at));
+      }
+      EXPECT_EQ(hex(md5.Finish()), c.digest) << '"' << c.text << "\" in pieces of " << piece;
+    }
+  }
 }
 
 // The writer thread: everything arrives, in order, in the buffers' size; a

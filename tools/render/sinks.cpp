@@ -1,18 +1,28 @@
-// Output sinks of velmora-render. Links libsndfile for FLAC and Ogg.
+// Output sinks of velmora-render. Links libFLAC for FLAC and libsndfile for
+// Ogg Vorbis.
 #include "tools/render/sinks.h"
 
+#include <FLAC/stream_encoder.h>
 #include <sndfile.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <array>
 #include <cerrno>
 #include <cstring>
 #include <vector>
 
 #include "app/units.h"
+#include "tools/render/md5.h"
 #include "tools/render/output_file.h"
 #include "tools/render/write_behind.h"
+
+// libFLAC exports this setter (its own command-line tool's --no-md5-sum uses
+// it) but leaves it out of its public headers. Weak, so that a libFLAC without
+// it still serves: the encoder then takes the checksum too, to the same value.
+extern "C" FLAC__bool FLAC__stream_encoder_set_do_md5(FLAC__StreamEncoder* encoder,
+                                                      FLAC__bool value) __attribute__((weak));
 
 namespace velmora::render {
 namespace {
@@ -155,13 +165,172 @@ class StreamSink final : public SinkBase {
   int64_t dataBytes_ = 0;
 };
 
-// FLAC (8-bit) or Ogg Vorbis through libsndfile. A file is handed over by its
-// descriptor; an output that cannot seek goes through virtual I/O, where the
-// encoder's return to the start (to fill in the FLAC header's totals) is
-// dropped: a stream keeps the header it began with, which says "unknown".
+// FLAC, 8-bit, through libFLAC at its fastest level: fixed predictors only,
+// which on a night's pulses is also the smallest (37 MB against 48 MB for the
+// default level, whose linear prediction only adds coefficients). The encoder
+// is the slow part of a FLAC night and has the writer thread to itself: the
+// producer turns the samples signed and takes the header's MD5 of them.
+//
+// A file's header is completed at the end (the totals by the encoder, the MD5
+// by the sink); on an output that cannot seek the header says "unknown" for
+// both, as for any stream.
+class FlacSink final : public SinkBase {
+ public:
+  ~FlacSink() override { FlacSink::Abandon(); }
+
+  bool Open(const std::string& path, std::string& error) {
+    if (!OpenOutput(path, error)) return false;
+    seekable_ = !file_.InPlace();
+    encoder_ = FLAC__stream_encoder_new();
+    bool ok = encoder_ != nullptr && FLAC__stream_encoder_set_channels(encoder_, 1) &&
+              FLAC__stream_encoder_set_bits_per_sample(encoder_, 8) &&
+              FLAC__stream_encoder_set_sample_rate(encoder_, kSampleRate) &&
+              FLAC__stream_encoder_set_compression_level(encoder_, 0);
+    if (ok && FLAC__stream_encoder_set_do_md5 != nullptr) {
+      ok = FLAC__stream_encoder_set_do_md5(encoder_, false);
+    }
+    ok = ok && FLAC__stream_encoder_init_stream(encoder_, &WriteOut, seekable_ ? &SeekOut : nullptr,
+                                                seekable_ ? &TellOut : nullptr, nullptr,
+                                                this) == FLAC__STREAM_ENCODER_INIT_STATUS_OK;
+    ok = ok && Flush();
+    if (!ok) {
+      error = Error().empty() ? std::string("cannot start the flac stream") : Error();
+      Abandon();
+      return false;
+    }
+    StartWriter([this](const uint8_t* data, size_t count) { return Encode(data, count); });
+    return true;
+  }
+
+  bool Write(const uint8_t* samples, size_t count) override {
+    while (count > 0) {
+      const size_t n = std::min(count, signed_.size());
+      for (size_t i = 0; i < n; ++i) signed_[i] = samples[i] ^ 0x80;  // (s - 128) as a byte
+      md5_.Update(signed_.data(), n);
+      if (!Put(signed_.data(), n)) return false;
+      samples += n;
+      count -= n;
+    }
+    return true;
+  }
+
+  bool Finish() override {
+    if (!StopWriter(false)) return false;
+    const bool finished = FLAC__stream_encoder_finish(encoder_) != 0;
+    if (!finished || !Flush()) {
+      SetError(std::string("cannot finish the flac stream: ") + EncoderState());
+      return false;
+    }
+    if (seekable_) {
+      // STREAMINFO's MD5 field: after "fLaC", the block's header and 18
+      // bytes of sizes, rate and totals.
+      constexpr off_t kMd5At = 4 + 4 + 18;
+      const Md5::Digest digest = md5_.Finish();
+      if (pwrite(file_.Fd(), digest.data(), digest.size(), kMd5At) !=
+          static_cast<ssize_t>(digest.size())) {
+        Fail(errno);
+        return false;
+      }
+    }
+    FLAC__stream_encoder_delete(encoder_);
+    encoder_ = nullptr;
+    std::string error;
+    if (!file_.Commit(error)) {
+      SetError(error);
+      return false;
+    }
+    return true;
+  }
+
+  void Abandon() override {
+    StopWriter(true);
+    if (encoder_ != nullptr) {
+      abandoned_ = true;  // the encoder's own finish writes nothing more
+      FLAC__stream_encoder_delete(encoder_);
+      encoder_ = nullptr;
+    }
+    file_.Abandon();
+  }
+
+ private:
+  static constexpr size_t kOutBytes = size_t{1} << 20;
+  static constexpr size_t kChunk = size_t{1} << 14;
+
+  const char* EncoderState() const {
+    return FLAC__StreamEncoderStateString[FLAC__stream_encoder_get_state(encoder_)];
+  }
+
+  // Writer thread: the signed bytes, widened for the encoder.
+  bool Encode(const uint8_t* data, size_t count) {
+    while (count > 0) {
+      const size_t n = std::min(count, kChunk);
+      for (size_t i = 0; i < n; ++i) wide_[i] = static_cast<int8_t>(data[i]);
+      const FLAC__int32* channels[1] = {wide_.data()};
+      if (!FLAC__stream_encoder_process(encoder_, channels, static_cast<uint32_t>(n))) {
+        SetError(std::string("cannot write the flac stream: ") + EncoderState());
+        return false;
+      }
+      data += n;
+      count -= n;
+    }
+    return true;
+  }
+
+  // The encoder's output, a frame of a few dozen bytes at a time, goes out in
+  // large writes. `position_` is where the encoder is; it is behind the end
+  // only while the header is completed at the end.
+  bool Flush() {
+    const bool ok = out_.empty() || WriteFd(out_.data(), out_.size());
+    out_.clear();
+    return ok;
+  }
+  static FLAC__StreamEncoderWriteStatus WriteOut(const FLAC__StreamEncoder*,
+                                                 const FLAC__byte data[], size_t count, uint32_t,
+                                                 uint32_t, void* self) {
+    auto* s = static_cast<FlacSink*>(self);
+    if (s->abandoned_) return FLAC__STREAM_ENCODER_WRITE_STATUS_FATAL_ERROR;
+    const uint64_t end = static_cast<uint64_t>(s->bytes_) + s->out_.size();
+    if (s->position_ == end) {
+      s->out_.insert(s->out_.end(), data, data + count);
+      if (s->out_.size() >= kOutBytes && !s->Flush()) {
+        return FLAC__STREAM_ENCODER_WRITE_STATUS_FATAL_ERROR;
+      }
+    } else if (pwrite(s->file_.Fd(), data, count, static_cast<off_t>(s->position_)) !=
+               static_cast<ssize_t>(count)) {
+      s->Fail(errno);
+      return FLAC__STREAM_ENCODER_WRITE_STATUS_FATAL_ERROR;
+    }
+    s->position_ += count;
+    return FLAC__STREAM_ENCODER_WRITE_STATUS_OK;
+  }
+  static FLAC__StreamEncoderSeekStatus SeekOut(const FLAC__StreamEncoder*, FLAC__uint64 offset,
+                                               void* self) {
+    auto* s = static_cast<FlacSink*>(self);
+    if (s->abandoned_ || !s->Flush()) return FLAC__STREAM_ENCODER_SEEK_STATUS_ERROR;
+    s->position_ = offset;
+    return FLAC__STREAM_ENCODER_SEEK_STATUS_OK;
+  }
+  static FLAC__StreamEncoderTellStatus TellOut(const FLAC__StreamEncoder*, FLAC__uint64* offset,
+                                               void* self) {
+    *offset = static_cast<FlacSink*>(self)->position_;
+    return FLAC__STREAM_ENCODER_TELL_STATUS_OK;
+  }
+
+  FLAC__StreamEncoder* encoder_ = nullptr;
+  bool seekable_ = false;
+  bool abandoned_ = false;
+  Md5 md5_;
+  std::vector<uint8_t> signed_ = std::vector<uint8_t>(size_t{1} << 16);  // producer
+  std::vector<FLAC__int32> wide_ = std::vector<FLAC__int32>(kChunk);     // writer thread
+  std::vector<uint8_t> out_;
+  uint64_t position_ = 0;
+};
+
+// Ogg Vorbis through libsndfile. A file is handed over by its descriptor; an
+// output that cannot seek goes through virtual I/O, where a return to the
+// start is dropped: a stream keeps the header it began with.
 class SndfileSink final : public SinkBase {
  public:
-  explicit SndfileSink(AudioFormat format) : format_(format) {}
   ~SndfileSink() override { SndfileSink::Abandon(); }
 
   bool Open(const std::string& path, std::string& error) {
@@ -169,8 +338,7 @@ class SndfileSink final : public SinkBase {
     SF_INFO info{};
     info.samplerate = kSampleRate;
     info.channels = 1;
-    info.format = format_ == AudioFormat::kFlac ? (SF_FORMAT_FLAC | SF_FORMAT_PCM_S8)
-                                                : (SF_FORMAT_OGG | SF_FORMAT_VORBIS);
+    info.format = SF_FORMAT_OGG | SF_FORMAT_VORBIS;
     if (file_.InPlace()) {
       static SF_VIRTUAL_IO io = {&Length, &Seek, &Read, &WriteStream, &Tell};
       sndfile_ = sf_open_virtual(&io, SFM_WRITE, &info, this);
@@ -178,17 +346,9 @@ class SndfileSink final : public SinkBase {
       sndfile_ = sf_open_fd(file_.Fd(), SFM_WRITE, &info, SF_FALSE);
     }
     if (sndfile_ == nullptr) {
-      error = std::string("cannot start the ") + FormatName(format_) +
-              " stream: " + sf_strerror(nullptr);
+      error = std::string("cannot start the ogg stream: ") + sf_strerror(nullptr);
       file_.Abandon();
       return false;
-    }
-    if (format_ == AudioFormat::kFlac) {
-      // The lowest level (fixed predictors only) is the fastest, and on a
-      // night's pulses it is also the smallest: 37 MB against 48 MB for the
-      // default, whose linear prediction only adds coefficients.
-      double level = 0.0;
-      sf_command(sndfile_, SFC_SET_COMPRESSION_LEVEL, &level, sizeof level);
     }
     StartWriter([this](const uint8_t* data, size_t count) { return Encode(data, count); });
     return true;
@@ -201,8 +361,7 @@ class SndfileSink final : public SinkBase {
     const int status = sf_close(sndfile_);
     sndfile_ = nullptr;
     if (status != 0 || !Error().empty()) {
-      SetError(std::string("cannot finish the ") + FormatName(format_) +
-               " stream: " + sf_error_number(status));
+      SetError(std::string("cannot finish the ogg stream: ") + sf_error_number(status));
       return false;
     }
     if (!file_.InPlace()) {
@@ -233,8 +392,7 @@ class SndfileSink final : public SinkBase {
     }
     if (sf_write_short(sndfile_, shorts_.data(), static_cast<sf_count_t>(count)) !=
         static_cast<sf_count_t>(count)) {
-      SetError(std::string("cannot write the ") + FormatName(format_) +
-               " stream: " + sf_strerror(sndfile_));
+      SetError(std::string("cannot write the ogg stream: ") + sf_strerror(sndfile_));
       return false;
     }
     return true;
@@ -263,7 +421,6 @@ class SndfileSink final : public SinkBase {
     return count;
   }
 
-  AudioFormat format_;
   SNDFILE* sndfile_ = nullptr;
   std::vector<short> shorts_;
   sf_count_t position_ = 0;
@@ -303,7 +460,12 @@ std::unique_ptr<OutputSink> OpenSink(const std::string& path, AudioFormat format
     if (!sink->Open(path, error)) return nullptr;
     return sink;
   }
-  auto sink = std::make_unique<SndfileSink>(format);
+  if (format == AudioFormat::kFlac) {
+    auto sink = std::make_unique<FlacSink>();
+    if (!sink->Open(path, error)) return nullptr;
+    return sink;
+  }
+  auto sink = std::make_unique<SndfileSink>();
   if (!sink->Open(path, error)) return nullptr;
   return sink;
 }

@@ -1,5 +1,6 @@
-// Where a render's samples go: a raw or WAV stream written directly, or FLAC
-// and Ogg Vorbis through libsndfile, on a writer thread of their own. A file
+// Where a render's samples go: a raw or WAV stream written directly, FLAC
+// through libFLAC, or Ogg Vorbis through libsndfile, on a writer thread of
+// their own. A file
 // is written under a temporary name beside the final one and renamed only when
 // complete, so a failed render never leaves a half file under the final name;
 // devices, FIFOs and the like are written in place (see output_file.h).
