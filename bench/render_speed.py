@@ -10,8 +10,19 @@ night to a file, the FLAC encoder's floor (the flac program at its fastest
 level, from the raw night on disk, written beforehand), the FLAC night to a
 file. Prints the medians, the two ratios
 and the FLAC night's speed in times real time, and the peak resident memory
-of each kind of render (GNU time, package "time"). Files go to DIR (default: the current folder, so the
-disk is the one the renders would use) and are removed.
+of each kind of render (GNU time, package "time"). Files go to DIR (default:
+the current folder, so the disk is the one the renders would use) and are
+removed.
+
+Every run starts from the same state: what it writes is not there and all is
+written back. And each of the two large file writes (dd's and the WAV
+night's) comes right after the other's file is removed, with no pause. That
+matters more than it seems: on a virtual machine (virtio-balloon's free page
+reporting) a page the guest has kept free for a second or two is handed back
+to the host and costs a fault when written again. `dd` took 1.7-1.9 s with
+the previous output still cached, 0.5 s right after removing it, and a second's
+pause between the removal and the write made dd and the WAV night alike two to
+four times slower and their ratio noise.
 """
 import argparse
 import os
@@ -57,7 +68,7 @@ def timed(argv_list, reader=None):
 def main():
     parser = argparse.ArgumentParser(description=__doc__.split("\n")[0])
     parser.add_argument("render")
-    parser.add_argument("--runs", type=int, default=5)
+    parser.add_argument("--runs", type=int, default=9)
     parser.add_argument("--dir", default=".")
     args = parser.parse_args()
     render = os.path.abspath(args.render)
@@ -76,29 +87,36 @@ def main():
     results = {k: [] for k in ("pipe floor", "raw to a pipe", "file floor", "wav to a file",
                                "flac floor", "flac to a file")}
     memory = {"raw": 0.0, "wav": 0.0, "flac": 0.0}
+
+    def run(argv, reader=None, remove=()):
+        for f in remove:
+            if os.path.exists(f):
+                os.unlink(f)
+        return timed([argv], reader)
+
     try:
         timed([[render, *NIGHT, "--format", "raw", "--out", raw_file, *WORDS]])
-        for run in range(args.runs):
-            clean()
-            results["pipe floor"].append(
-                timed([["head", "-c", str(SAMPLES), "/dev/zero"]], ["cat"])[0])
-            t, m = timed([[render, *NIGHT, "--format", "raw", "--out", "-", *WORDS]], ["cat"])
+        # The WAV night the first dd follows, as every later one does.
+        timed([[render, *NIGHT, "--out", wav_file, *WORDS]])
+        for round_ in range(args.runs):
+            results["pipe floor"].append(run(["head", "-c", str(SAMPLES), "/dev/zero"], ["cat"])[0])
+            t, m = run([render, *NIGHT, "--format", "raw", "--out", "-", *WORDS], ["cat"])
             results["raw to a pipe"].append(t)
             memory["raw"] = max(memory["raw"], m)
-            results["file floor"].append(timed([[
+            results["file floor"].append(run([
                 "dd", "if=/dev/zero", f"of={floor_file}", "bs=1M", f"count={wav_bytes}",
-                "iflag=count_bytes", "status=none"]])[0])
-            t, m = timed([[render, *NIGHT, "--out", wav_file, *WORDS]])
+                "iflag=count_bytes", "status=none"], remove=[wav_file])[0])
+            t, m = run([render, *NIGHT, "--out", wav_file, *WORDS], remove=[floor_file])
             results["wav to a file"].append(t)
             memory["wav"] = max(memory["wav"], m)
-            results["flac floor"].append(timed([[
+            results["flac floor"].append(run([
                 "flac", "--silent", "--force", "-0", "--force-raw-format", "--endian=little",
                 "--sign=unsigned", "--channels=1", "--bps=8", "--sample-rate=32000",
-                "-o", flac_floor, raw_file]])[0])
-            t, m = timed([[render, *NIGHT, "--out", flac_file, *WORDS]])
+                "-o", flac_floor, raw_file], remove=[flac_floor])[0])
+            t, m = run([render, *NIGHT, "--out", flac_file, *WORDS], remove=[flac_file])
             results["flac to a file"].append(t)
             memory["flac"] = max(memory["flac"], m)
-            print(f"round {run + 1}/{args.runs}: " +
+            print(f"round {round_ + 1}/{args.runs}: " +
                   ", ".join(f"{k} {v[-1]:.2f} s" for k, v in results.items()),
                   file=sys.stderr)
     finally:
