@@ -5,7 +5,8 @@
 
 On private buses of its own (a session bus and a bus given to velmora as the
 system bus): with logind mocked (python3-dbusmock's template), an inhibitor
-by "Velmora" of "idle" is listed while velmora plays, and none after Escape
+by "Velmora" of "idle" is listed while velmora plays (in sound mode, and in
+light mode with its lamps on a pty), and none after Escape
 or after kill -9; with a desktop portal mocked, its Inhibit is called with
 flags 4 and the request is closed at Escape, and logind is not asked; with
 no bus at all, one line on stderr and the night plays. Runs under Debian's
@@ -19,6 +20,7 @@ import sys
 import tempfile
 import time
 
+from light_line_e2e import Box
 from x_session import Session, escape, wait_for, window_up
 
 try:
@@ -123,6 +125,19 @@ try:
     p.send_signal(signal.SIGKILL)
     p.wait()
     check("logind: no inhibitor after kill -9", wait_for(lambda: inhibitors() == [], 10),
+          inhibitors())
+
+    # Light mode, its lamps a light box on a pty of the test's own.
+    box = Box()
+    p = velmora(display, session, system, ("m1", "!3", "."), VELMORA_LIGHTS=box.device)
+    wid = window_up(display)
+    check("light mode: an idle inhibitor by Velmora while it plays",
+          wait_for(lambda: held in inhibitors(), 10), inhibitors())
+    status, err = escape(display, wid, p)
+    box.close()
+    check("light mode: Escape ends with 0", status == 0, f"{status} {err}")
+    check("light mode: the box was lit", box.bytes()[:1] == b"\xff", box.bytes()[:4])
+    check("light mode: no inhibitor after Escape", wait_for(lambda: inhibitors() == [], 10),
           inhibitors())
 
     # A portal on the session bus is asked first, with flags 4; logind is not.

@@ -21,14 +21,20 @@ cleanup() {
 }
 trap cleanup EXIT
 
-# No display: one line on stderr, exit status 1, no hang.
-err=$(env -u DISPLAY -u WAYLAND_DISPLAY SDL_VIDEODRIVER= timeout 10 "$velmora" 2>&1 >/dev/null); status=$?
-check "no display: status 1" test "$status" -eq 1
-check "no display: one line naming velmora-render" \
-  bash -c '[ "$(wc -l <<<"$1")" -eq 1 ] && grep -q "velmora-render" <<<"$1"' _ "$err"
+# No display, or one that is not there: one line on stderr saying which,
+# naming velmora-render, exit status 1, no hang.
+for case in "|no display (DISPLAY is not set)" ":65001|cannot connect to the display ':65001'"; do
+  display=${case%%|*}
+  err=$(env -u DISPLAY -u WAYLAND_DISPLAY ${display:+DISPLAY=$display} SDL_VIDEODRIVER= \
+        timeout 10 "$velmora" 2>&1 >/dev/null); status=$?
+  check "${display:-no display}: status 1" test "$status" -eq 1
+  check "${display:-no display}: one line naming the display and velmora-render" \
+    bash -c '[ "$(wc -l <<<"$1")" -eq 1 ] && grep -qF "$2" <<<"$1" && grep -q "velmora-render" <<<"$1"' \
+    _ "$err" "${case#*|}"
+done
 
 # A virtual display of its own.
-Xvfb -displayfd 3 -screen 0 640x480x24 -nolisten tcp 3>"$work/display" 2>/dev/null &
+Xvfb -displayfd 3 -noreset -screen 0 640x480x24 -nolisten tcp 3>"$work/display" 2>/dev/null &
 xvfb_pid=$!
 for _ in $(seq 50); do [ -s "$work/display" ] && break; sleep 0.1; done
 export DISPLAY=":$(cat "$work/display")"
@@ -132,7 +138,7 @@ check "light mode without a port: status 0" test "$status" -eq 0
 check "light mode without a port: says which port" grep -q "Can't use LPT port 0278" "$work/light.err"
 
 # A display that goes away: velmora says so and ends with status 1.
-Xvfb -displayfd 4 -screen 0 320x240x24 -nolisten tcp 4>"$work/display2" 2>/dev/null &
+Xvfb -displayfd 4 -noreset -screen 0 320x240x24 -nolisten tcp 4>"$work/display2" 2>/dev/null &
 xvfb2_pid=$!
 for _ in $(seq 50); do [ -s "$work/display2" ] && break; sleep 0.1; done
 DISPLAY=":$(cat "$work/display2")" SDL_AUDIODRIVER=none "$velmora" m1 2>"$work/gone.err" &

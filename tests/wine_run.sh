@@ -11,6 +11,6 @@ mkdir -p "$prefix"
 prefix=$(cd "$prefix" && pwd)
 export WINEPREFIX=$prefix
 status=0
-xvfb-run -a -s "-screen 0 640x480x24" "$wine" "$@" || status=$?
+xvfb-run -a -s "-noreset -screen 0 640x480x24" "$wine" "$@" || status=$?
 "$(dirname "$wine")/wineserver" -k 2>/dev/null || wineserver -k 2>/dev/null || true
 exit "$status"

@@ -33,7 +33,11 @@ class Session:
 
     def xvfb(self):
         """Starts a virtual display; returns its name (":N")."""
-        p = self.start(["Xvfb", "-displayfd", "1", "-screen", "0", "640x480x24", "-nolisten", "tcp"],
+        # -noreset: an X server resets when its last client leaves, and one
+        # that connects during the reset is refused; the tests start one
+        # velmora after another.
+        p = self.start(["Xvfb", "-displayfd", "1", "-noreset", "-screen", "0", "640x480x24",
+                        "-nolisten", "tcp"],
                        stdout=subprocess.PIPE, stderr=subprocess.DEVNULL, text=True)
         return ":" + p.stdout.readline().strip()
 
