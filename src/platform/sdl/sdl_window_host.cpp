@@ -131,9 +131,18 @@ bool SdlWindowHost::CreateMainWindow(const std::string& title, int width, int he
   const char* asked = SDL_getenv("SDL_VIDEODRIVER");
   if (driver && (std::strcmp(driver, "offscreen") == 0 || std::strcmp(driver, "dummy") == 0) &&
       !(asked && *asked)) {
+    const char* display = SDL_getenv("DISPLAY");
+    const char* wayland = SDL_getenv("WAYLAND_DISPLAY");
+    std::string why = "no display (DISPLAY is not set)";
+    if (display && *display) {
+      why = std::string("cannot connect to the display '") + display + "'";
+    } else if (wayland && *wayland) {
+      why = std::string("cannot connect to the Wayland display '") + wayland + "'";
+    }
     std::fprintf(stderr,
-                 "velmora: cannot open a window: no display (DISPLAY is not set); velmora-render "
-                 "writes a night to a file without a display\n");
+                 "velmora: cannot open a window: %s; velmora-render writes a night to a file "
+                 "without a display\n",
+                 why.c_str());
     return false;
   }
   std::string warning;
