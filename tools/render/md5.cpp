@@ -13,11 +13,6 @@ inline uint32_t Le32(const uint8_t* p) {
   return uint32_t{p[0]} | uint32_t{p[1]} << 8 | uint32_t{p[2]} << 16 | uint32_t{p[3]} << 24;
 }
 
-// One step of each round: a = b + ((a + f(b, c, d) + word + constant) <<< s).
-#define VELMORA_MD5_STEP(f, a, b, c, d, word, constant, s) \
-  a += f(b, c, d) + (word) + (constant);                   \
-  a = Rotl(a, s) + (b)
-
 inline uint32_t F(uint32_t x, uint32_t y, uint32_t z) {
   return z ^ (x & (y ^ z));
 }
@@ -31,82 +26,89 @@ inline uint32_t I(uint32_t x, uint32_t y, uint32_t z) {
   return y ^ (x | ~z);
 }
 
+// One step of a round: a = b + ((a + f(b, c, d) + word + constant) <<< s).
+template <uint32_t (*f)(uint32_t, uint32_t, uint32_t)>
+inline void Step(uint32_t& a, uint32_t b, uint32_t c, uint32_t d, uint32_t word, uint32_t constant,
+                 int s) {
+  a = Rotl(a + f(b, c, d) + word + constant, s) + b;
+}
+
 }  // namespace
 
 void Md5::Blocks(const uint8_t* data, size_t blocks) {
   uint32_t a = state_[0], b = state_[1], c = state_[2], d = state_[3];
   for (; blocks > 0; --blocks, data += 64) {
     uint32_t w[16];
-    for (int i = 0; i < 16; ++i) w[i] = Le32(data + 4 * i);
+    for (int i = 0; i < 16; ++i) w[i] = Le32(data + static_cast<size_t>(i) * 4);
     const uint32_t a0 = a, b0 = b, c0 = c, d0 = d;
 
-    VELMORA_MD5_STEP(F, a, b, c, d, w[0], 0xd76aa478, 7);
-    VELMORA_MD5_STEP(F, d, a, b, c, w[1], 0xe8c7b756, 12);
-    VELMORA_MD5_STEP(F, c, d, a, b, w[2], 0x242070db, 17);
-    VELMORA_MD5_STEP(F, b, c, d, a, w[3], 0xc1bdceee, 22);
-    VELMORA_MD5_STEP(F, a, b, c, d, w[4], 0xf57c0faf, 7);
-    VELMORA_MD5_STEP(F, d, a, b, c, w[5], 0x4787c62a, 12);
-    VELMORA_MD5_STEP(F, c, d, a, b, w[6], 0xa8304613, 17);
-    VELMORA_MD5_STEP(F, b, c, d, a, w[7], 0xfd469501, 22);
-    VELMORA_MD5_STEP(F, a, b, c, d, w[8], 0x698098d8, 7);
-    VELMORA_MD5_STEP(F, d, a, b, c, w[9], 0x8b44f7af, 12);
-    VELMORA_MD5_STEP(F, c, d, a, b, w[10], 0xffff5bb1, 17);
-    VELMORA_MD5_STEP(F, b, c, d, a, w[11], 0x895cd7be, 22);
-    VELMORA_MD5_STEP(F, a, b, c, d, w[12], 0x6b901122, 7);
-    VELMORA_MD5_STEP(F, d, a, b, c, w[13], 0xfd987193, 12);
-    VELMORA_MD5_STEP(F, c, d, a, b, w[14], 0xa679438e, 17);
-    VELMORA_MD5_STEP(F, b, c, d, a, w[15], 0x49b40821, 22);
+    Step<F>(a, b, c, d, w[0], 0xd76aa478, 7);
+    Step<F>(d, a, b, c, w[1], 0xe8c7b756, 12);
+    Step<F>(c, d, a, b, w[2], 0x242070db, 17);
+    Step<F>(b, c, d, a, w[3], 0xc1bdceee, 22);
+    Step<F>(a, b, c, d, w[4], 0xf57c0faf, 7);
+    Step<F>(d, a, b, c, w[5], 0x4787c62a, 12);
+    Step<F>(c, d, a, b, w[6], 0xa8304613, 17);
+    Step<F>(b, c, d, a, w[7], 0xfd469501, 22);
+    Step<F>(a, b, c, d, w[8], 0x698098d8, 7);
+    Step<F>(d, a, b, c, w[9], 0x8b44f7af, 12);
+    Step<F>(c, d, a, b, w[10], 0xffff5bb1, 17);
+    Step<F>(b, c, d, a, w[11], 0x895cd7be, 22);
+    Step<F>(a, b, c, d, w[12], 0x6b901122, 7);
+    Step<F>(d, a, b, c, w[13], 0xfd987193, 12);
+    Step<F>(c, d, a, b, w[14], 0xa679438e, 17);
+    Step<F>(b, c, d, a, w[15], 0x49b40821, 22);
 
-    VELMORA_MD5_STEP(G, a, b, c, d, w[1], 0xf61e2562, 5);
-    VELMORA_MD5_STEP(G, d, a, b, c, w[6], 0xc040b340, 9);
-    VELMORA_MD5_STEP(G, c, d, a, b, w[11], 0x265e5a51, 14);
-    VELMORA_MD5_STEP(G, b, c, d, a, w[0], 0xe9b6c7aa, 20);
-    VELMORA_MD5_STEP(G, a, b, c, d, w[5], 0xd62f105d, 5);
-    VELMORA_MD5_STEP(G, d, a, b, c, w[10], 0x02441453, 9);
-    VELMORA_MD5_STEP(G, c, d, a, b, w[15], 0xd8a1e681, 14);
-    VELMORA_MD5_STEP(G, b, c, d, a, w[4], 0xe7d3fbc8, 20);
-    VELMORA_MD5_STEP(G, a, b, c, d, w[9], 0x21e1cde6, 5);
-    VELMORA_MD5_STEP(G, d, a, b, c, w[14], 0xc33707d6, 9);
-    VELMORA_MD5_STEP(G, c, d, a, b, w[3], 0xf4d50d87, 14);
-    VELMORA_MD5_STEP(G, b, c, d, a, w[8], 0x455a14ed, 20);
-    VELMORA_MD5_STEP(G, a, b, c, d, w[13], 0xa9e3e905, 5);
-    VELMORA_MD5_STEP(G, d, a, b, c, w[2], 0xfcefa3f8, 9);
-    VELMORA_MD5_STEP(G, c, d, a, b, w[7], 0x676f02d9, 14);
-    VELMORA_MD5_STEP(G, b, c, d, a, w[12], 0x8d2a4c8a, 20);
+    Step<G>(a, b, c, d, w[1], 0xf61e2562, 5);
+    Step<G>(d, a, b, c, w[6], 0xc040b340, 9);
+    Step<G>(c, d, a, b, w[11], 0x265e5a51, 14);
+    Step<G>(b, c, d, a, w[0], 0xe9b6c7aa, 20);
+    Step<G>(a, b, c, d, w[5], 0xd62f105d, 5);
+    Step<G>(d, a, b, c, w[10], 0x02441453, 9);
+    Step<G>(c, d, a, b, w[15], 0xd8a1e681, 14);
+    Step<G>(b, c, d, a, w[4], 0xe7d3fbc8, 20);
+    Step<G>(a, b, c, d, w[9], 0x21e1cde6, 5);
+    Step<G>(d, a, b, c, w[14], 0xc33707d6, 9);
+    Step<G>(c, d, a, b, w[3], 0xf4d50d87, 14);
+    Step<G>(b, c, d, a, w[8], 0x455a14ed, 20);
+    Step<G>(a, b, c, d, w[13], 0xa9e3e905, 5);
+    Step<G>(d, a, b, c, w[2], 0xfcefa3f8, 9);
+    Step<G>(c, d, a, b, w[7], 0x676f02d9, 14);
+    Step<G>(b, c, d, a, w[12], 0x8d2a4c8a, 20);
 
-    VELMORA_MD5_STEP(H, a, b, c, d, w[5], 0xfffa3942, 4);
-    VELMORA_MD5_STEP(H, d, a, b, c, w[8], 0x8771f681, 11);
-    VELMORA_MD5_STEP(H, c, d, a, b, w[11], 0x6d9d6122, 16);
-    VELMORA_MD5_STEP(H, b, c, d, a, w[14], 0xfde5380c, 23);
-    VELMORA_MD5_STEP(H, a, b, c, d, w[1], 0xa4beea44, 4);
-    VELMORA_MD5_STEP(H, d, a, b, c, w[4], 0x4bdecfa9, 11);
-    VELMORA_MD5_STEP(H, c, d, a, b, w[7], 0xf6bb4b60, 16);
-    VELMORA_MD5_STEP(H, b, c, d, a, w[10], 0xbebfbc70, 23);
-    VELMORA_MD5_STEP(H, a, b, c, d, w[13], 0x289b7ec6, 4);
-    VELMORA_MD5_STEP(H, d, a, b, c, w[0], 0xeaa127fa, 11);
-    VELMORA_MD5_STEP(H, c, d, a, b, w[3], 0xd4ef3085, 16);
-    VELMORA_MD5_STEP(H, b, c, d, a, w[6], 0x04881d05, 23);
-    VELMORA_MD5_STEP(H, a, b, c, d, w[9], 0xd9d4d039, 4);
-    VELMORA_MD5_STEP(H, d, a, b, c, w[12], 0xe6db99e5, 11);
-    VELMORA_MD5_STEP(H, c, d, a, b, w[15], 0x1fa27cf8, 16);
-    VELMORA_MD5_STEP(H, b, c, d, a, w[2], 0xc4ac5665, 23);
+    Step<H>(a, b, c, d, w[5], 0xfffa3942, 4);
+    Step<H>(d, a, b, c, w[8], 0x8771f681, 11);
+    Step<H>(c, d, a, b, w[11], 0x6d9d6122, 16);
+    Step<H>(b, c, d, a, w[14], 0xfde5380c, 23);
+    Step<H>(a, b, c, d, w[1], 0xa4beea44, 4);
+    Step<H>(d, a, b, c, w[4], 0x4bdecfa9, 11);
+    Step<H>(c, d, a, b, w[7], 0xf6bb4b60, 16);
+    Step<H>(b, c, d, a, w[10], 0xbebfbc70, 23);
+    Step<H>(a, b, c, d, w[13], 0x289b7ec6, 4);
+    Step<H>(d, a, b, c, w[0], 0xeaa127fa, 11);
+    Step<H>(c, d, a, b, w[3], 0xd4ef3085, 16);
+    Step<H>(b, c, d, a, w[6], 0x04881d05, 23);
+    Step<H>(a, b, c, d, w[9], 0xd9d4d039, 4);
+    Step<H>(d, a, b, c, w[12], 0xe6db99e5, 11);
+    Step<H>(c, d, a, b, w[15], 0x1fa27cf8, 16);
+    Step<H>(b, c, d, a, w[2], 0xc4ac5665, 23);
 
-    VELMORA_MD5_STEP(I, a, b, c, d, w[0], 0xf4292244, 6);
-    VELMORA_MD5_STEP(I, d, a, b, c, w[7], 0x432aff97, 10);
-    VELMORA_MD5_STEP(I, c, d, a, b, w[14], 0xab9423a7, 15);
-    VELMORA_MD5_STEP(I, b, c, d, a, w[5], 0xfc93a039, 21);
-    VELMORA_MD5_STEP(I, a, b, c, d, w[12], 0x655b59c3, 6);
-    VELMORA_MD5_STEP(I, d, a, b, c, w[3], 0x8f0ccc92, 10);
-    VELMORA_MD5_STEP(I, c, d, a, b, w[10], 0xffeff47d, 15);
-    VELMORA_MD5_STEP(I, b, c, d, a, w[1], 0x85845dd1, 21);
-    VELMORA_MD5_STEP(I, a, b, c, d, w[8], 0x6fa87e4f, 6);
-    VELMORA_MD5_STEP(I, d, a, b, c, w[15], 0xfe2ce6e0, 10);
-    VELMORA_MD5_STEP(I, c, d, a, b, w[6], 0xa3014314, 15);
-    VELMORA_MD5_STEP(I, b, c, d, a, w[13], 0x4e0811a1, 21);
-    VELMORA_MD5_STEP(I, a, b, c, d, w[4], 0xf7537e82, 6);
-    VELMORA_MD5_STEP(I, d, a, b, c, w[11], 0xbd3af235, 10);
-    VELMORA_MD5_STEP(I, c, d, a, b, w[2], 0x2ad7d2bb, 15);
-    VELMORA_MD5_STEP(I, b, c, d, a, w[9], 0xeb86d391, 21);
+    Step<I>(a, b, c, d, w[0], 0xf4292244, 6);
+    Step<I>(d, a, b, c, w[7], 0x432aff97, 10);
+    Step<I>(c, d, a, b, w[14], 0xab9423a7, 15);
+    Step<I>(b, c, d, a, w[5], 0xfc93a039, 21);
+    Step<I>(a, b, c, d, w[12], 0x655b59c3, 6);
+    Step<I>(d, a, b, c, w[3], 0x8f0ccc92, 10);
+    Step<I>(c, d, a, b, w[10], 0xffeff47d, 15);
+    Step<I>(b, c, d, a, w[1], 0x85845dd1, 21);
+    Step<I>(a, b, c, d, w[8], 0x6fa87e4f, 6);
+    Step<I>(d, a, b, c, w[15], 0xfe2ce6e0, 10);
+    Step<I>(c, d, a, b, w[6], 0xa3014314, 15);
+    Step<I>(b, c, d, a, w[13], 0x4e0811a1, 21);
+    Step<I>(a, b, c, d, w[4], 0xf7537e82, 6);
+    Step<I>(d, a, b, c, w[11], 0xbd3af235, 10);
+    Step<I>(c, d, a, b, w[2], 0x2ad7d2bb, 15);
+    Step<I>(b, c, d, a, w[9], 0xeb86d391, 21);
 
     a += a0;
     b += b0;
@@ -115,8 +117,6 @@ void Md5::Blocks(const uint8_t* data, size_t blocks) {
   }
   state_ = {a, b, c, d};
 }
-
-#undef VELMORA_MD5_STEP
 
 void Md5::Update(const uint8_t* data, size_t count) {
   size_t held = static_cast<size_t>(bytes_ % 64);

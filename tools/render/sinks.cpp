@@ -21,8 +21,8 @@
 // libFLAC exports this setter (its own command-line tool's --no-md5-sum uses
 // it) but leaves it out of its public headers. Weak, so that a libFLAC without
 // it still serves: the encoder then takes the checksum too, to the same value.
-extern "C" FLAC__bool FLAC__stream_encoder_set_do_md5(FLAC__StreamEncoder* encoder,
-                                                      FLAC__bool value) __attribute__((weak));
+extern "C" FLAC__bool FLAC__stream_encoder_set_do_md5(  // NOLINT(bugprone-reserved-identifier)
+    FLAC__StreamEncoder* encoder, FLAC__bool value) __attribute__((weak));
 
 namespace velmora::render {
 namespace {
@@ -264,7 +264,7 @@ class FlacSink final : public SinkBase {
   bool Encode(const uint8_t* data, size_t count) {
     while (count > 0) {
       const size_t n = std::min(count, kChunk);
-      for (size_t i = 0; i < n; ++i) wide_[i] = static_cast<int8_t>(data[i]);
+      for (size_t i = 0; i < n; ++i) wide_[i] = static_cast<FLAC__int32>(data[i] ^ 0x80) - 128;
       const FLAC__int32* channels[1] = {wide_.data()};
       if (!FLAC__stream_encoder_process(encoder_, channels, static_cast<uint32_t>(n))) {
         SetError(std::string("cannot write the flac stream: ") + EncoderState());
