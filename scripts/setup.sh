@@ -13,14 +13,15 @@ for option in "$@"; do
   case "$option" in
     --windows) packages+=("${windows[@]}") ;;
     --tests)
-      # The end-to-end tests drive the windows on virtual displays; the
-      # Windows build's run under Wine with PulseAudio capturing its sound;
-      # the package is checked with lintian; the code with clang-format and
-      # clang-tidy; the light box's firmware is built with avr-gcc and run in
-      # simavr.
+      # The end-to-end tests drive the windows on virtual displays (Xvfb, and
+      # a headless sway for Wayland); the Windows build's run under Wine with
+      # PulseAudio capturing its sound; the package is checked with lintian;
+      # the code with clang-format and clang-tidy; the light box's firmware is
+      # built with avr-gcc and run in simavr.
       packages+=("${windows[@]}" xvfb xdotool imagemagick clang libclang-rt-14-dev man-db
                  clang-format clang-tidy x11-xserver-utils suckless-tools
                  python3-dbusmock dbus desktop-file-utils appstream
+                 sway grim libgl1-mesa-dri libegl-mesa0
                  gcc-avr avr-libc binutils-avr simavr libsimavr-dev libsimavrparts1 avrdude
                  wine wine64 pulseaudio pulseaudio-utils dpkg-dev lintian fakeroot)
       ;;

@@ -106,9 +106,6 @@ SdlWindowHost::~SdlWindowHost() {
 
 bool SdlWindowHost::CreateMainWindow(const std::string& title, int width, int height,
                                      Handler handler) {
-  // The window's pixels are copied straight to its X11 (or Wayland) surface;
-  // no OpenGL renderer (and its memory and threads) is wanted for that.
-  SDL_SetHint(SDL_HINT_FRAMEBUFFER_ACCELERATION, "0");
   // SDL keeps the screen awake for any window unless told otherwise; a
   // night programme lets the bedroom go dark.
   SDL_SetHint(SDL_HINT_VIDEO_ALLOW_SCREENSAVER, "1");
@@ -146,11 +143,23 @@ bool SdlWindowHost::CreateMainWindow(const std::string& title, int width, int he
     return false;
   }
   std::string warning;
-  scale_ = DisplayScale(SDL_getenv("VELMORA_SCALE"), SDL_getenv("GDK_SCALE"), XftDpi(), warning);
+  Uint32 flags = SDL_WINDOW_HIDDEN;
+  if (driver && std::strcmp(driver, "wayland") == 0) {
+    // Wayland sizes are logical: the compositor's output scale applies on
+    // top, and with a high-DPI window SDL draws the picture into a buffer of
+    // that scale pixel by pixel. VELMORA_SCALE enlarges it further.
+    scale_ = DisplayScale(SDL_getenv("VELMORA_SCALE"), nullptr, 0, warning);
+    flags |= SDL_WINDOW_ALLOW_HIGHDPI;
+  } else {
+    // On X11 the window's pixels are copied straight to its surface; no
+    // OpenGL renderer (and its memory and threads) is wanted for that. SDL's
+    // Wayland back-end has no such surface and needs its renderer.
+    SDL_SetHint(SDL_HINT_FRAMEBUFFER_ACCELERATION, "0");
+    scale_ = DisplayScale(SDL_getenv("VELMORA_SCALE"), SDL_getenv("GDK_SCALE"), XftDpi(), warning);
+  }
   if (!warning.empty()) std::fprintf(stderr, "%s\n", warning.c_str());
   SDL_SetHint(SDL_HINT_WINDOW_NO_ACTIVATION_WHEN_SHOWN, "1");
-  window_ =
-      SDL_CreateWindow(title.c_str(), 0, 0, width * scale_, height * scale_, SDL_WINDOW_HIDDEN);
+  window_ = SDL_CreateWindow(title.c_str(), 0, 0, width * scale_, height * scale_, flags);
   if (!window_) {
     std::fprintf(stderr,
                  "velmora: cannot create the window (%s); velmora-render writes a night to a "
@@ -183,8 +192,12 @@ void SdlWindowHost::Dispatch(const WindowMessage& message) {
 void SdlWindowHost::Present() {
   if (!window_) return;
   SDL_Surface* surface = SDL_GetWindowSurface(window_);
-  if (!surface) return;
   const Raster& pixels = canvas_.Window();
+  // A surface smaller than the picture (none yet, or one the window
+  // manager shrank) is left alone rather than written past its end.
+  if (!surface || surface->w < pixels.Width() * scale_ || surface->h < pixels.Height() * scale_) {
+    return;
+  }
   if (scale_ == 1) {
     SDL_ConvertPixels(pixels.Width(), pixels.Height(), SDL_PIXELFORMAT_RGB888,
                       pixels.Pixels().data(), pixels.Width() * 4, surface->format->format,
