@@ -8,9 +8,10 @@ Each round runs, in turn: the pipe floor (head -c BYTES /dev/zero | cat), the
 raw night to a pipe, the file floor (dd of the WAV's size, bs=1M), the WAV
 night to a file, the FLAC encoder's floor (the flac program at its fastest
 level, from the raw night on disk, written beforehand), the FLAC night to a
-file. Prints the medians, the two ratios
-and the FLAC night's speed in times real time, and the peak resident memory
-of each kind of render (GNU time, package "time"). Files go to DIR (default:
+file. After the rounds, one Ogg Vorbis night (the slow one: about a minute).
+Prints the medians, the two ratios, the FLAC and Ogg nights' speed in times
+real time, and the peak resident memory of each kind of render (GNU time,
+package "time"; `scripts/setup.sh --bench` installs it and flac). Files go to DIR (default:
 the current folder, so the disk is the one the renders would use) and are
 removed.
 
@@ -78,15 +79,16 @@ def main():
     flac_file = os.path.join(args.dir, "velmora-bench.flac")
     raw_file = os.path.join(args.dir, "velmora-bench.raw")
     flac_floor = os.path.join(args.dir, "velmora-bench-floor.flac")
+    ogg_file = os.path.join(args.dir, "velmora-bench.ogg")
 
     def clean():
-        for f in (floor_file, wav_file, flac_file, flac_floor):
+        for f in (floor_file, wav_file, flac_file, flac_floor, ogg_file):
             if os.path.exists(f):
                 os.unlink(f)
 
     results = {k: [] for k in ("pipe floor", "raw to a pipe", "file floor", "wav to a file",
                                "flac floor", "flac to a file")}
-    memory = {"raw": 0.0, "wav": 0.0, "flac": 0.0}
+    memory = {"raw": 0.0, "wav": 0.0, "flac": 0.0, "ogg": 0.0}
 
     def run(argv, reader=None, remove=()):
         for f in remove:
@@ -119,6 +121,8 @@ def main():
             print(f"round {round_ + 1}/{args.runs}: " +
                   ", ".join(f"{k} {v[-1]:.2f} s" for k, v in results.items()),
                   file=sys.stderr)
+        ogg_seconds, memory["ogg"] = run([render, *NIGHT, "--out", ogg_file, *WORDS],
+                                         remove=[ogg_file])
     finally:
         clean()
         if os.path.exists(raw_file):
@@ -135,6 +139,7 @@ def main():
           "  (target >= 5,000); the encoder's floor "
           f"{NIGHT_SECONDS / med['flac floor']:,.0f}x, "
           f"ratio {med['flac to a file'] / med['flac floor']:.2f}x")
+    print(f"Ogg night (one run): {ogg_seconds:.1f} s, {NIGHT_SECONDS / ogg_seconds:,.0f}x real time")
     print("peak memory: " + ", ".join(f"{k} {v:.1f} MB" for k, v in memory.items()) +
           "  (target <= 16)")
 

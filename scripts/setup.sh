@@ -4,6 +4,7 @@
 #   scripts/setup.sh             the Linux build
 #   scripts/setup.sh --windows   and the Windows cross build (mingw-w64, zip)
 #   scripts/setup.sh --tests     and everything the tests use, Wine included
+#   scripts/setup.sh --bench     and what the benchmarks in bench/ run beside velmora
 set -euo pipefail
 cd "$(dirname "$0")/.."
 packages=(cmake ninja-build g++ pkg-config libgtest-dev libgmock-dev libbenchmark-dev
@@ -25,7 +26,8 @@ for option in "$@"; do
                  gcc-avr avr-libc binutils-avr simavr libsimavr-dev libsimavrparts1 avrdude
                  wine wine64 pulseaudio pulseaudio-utils dpkg-dev lintian fakeroot)
       ;;
-    *) echo "usage: scripts/setup.sh [--windows] [--tests]" >&2; exit 2 ;;
+    --bench) packages+=(flac time xvfb xdotool) ;;
+    *) echo "usage: scripts/setup.sh [--windows] [--tests] [--bench]" >&2; exit 2 ;;
   esac
 done
 as_root=()
