@@ -164,9 +164,16 @@ try:
 
     # No bus at all: one line, and the night plays on.
     none = "unix:path=" + os.path.join(work, "no-such-bus")
+    played = os.path.join(work, "played.raw")
+    if os.path.exists(played):
+        os.unlink(played)
     p = velmora(display, none, none)
     wid = window_up(display)
     check("no bus: the window comes", bool(wid))
+    size = lambda: os.path.getsize(played) if os.path.exists(played) else 0
+    before = size()
+    check("no bus: the sound plays on", wait_for(lambda: size() >= before + 32000, 10),
+          (before, size()))
     status, err = escape(display, wid, p)
     lines = [l for l in err.splitlines() if "cannot keep the computer awake" in l]
     check("no bus: one line on stderr", len(lines) == 1 and lines[0].startswith(
