@@ -13,7 +13,6 @@
 #include <numeric>
 #include <vector>
 
-#include "tools/render/md5.h"
 #include "tools/render/night_render.h"
 #include "tools/render/sinks.h"
 #include "tools/render/write_behind.h"
@@ -260,48 +259,6 @@ TEST_F(SinkFileTest, FailedRenderLeavesNoFile) {
   EXPECT_TRUE(sink->Write(block, 4));
   sink->Abandon();
   EXPECT_TRUE(Names().empty());
-}
-
-// The test suite of RFC 1321, whole and in pieces of every kind: short,
-// across a block's end, and several blocks at once.
-TEST(Md5Test, KnownDigestsWholeAndInPieces) {
-  const struct {
-    std::string text;
-    const char* digest;
-  } cases[] = {
-      {"", "d41d8cd98f00b204e9800998ecf8427e"},
-      {"a", "0cc175b9c0f1b6a831c399e269772661"},
-      {"abc", "900150983cd24fb0d6963f7d28e17f72"},
-      {"message digest", "f96b697d7cb7938d525a2f31aaf161d0"},
-      {"abcdefghijklmnopqrstuvwxyz", "c3fcd3d76192e4007dfb496cca67e13b"},
-      {"ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789",
-       "d174ab98d277d9f5a5611c2c9f419d9f"},
-      {"1234567890123456789012345678901234567890123456789012345678901234567890123456789"
-       "0",
-       "57edf4a22be3c955ac49da2e2107b67a"},
-      // 55, 56 and 64 bytes: the length just fits, just does not, a whole block.
-      {std::string(55, 'x'), "04364420e25c512fd958a70738aa8f72"},
-      {std::string(56, 'x'), "668a72d5ba17f08e62dabcafad6db14b"},
-      {std::string(64, 'x'), "c1bb4f81d892b2d57947682aeb252456"},
-  };
-  auto hex = [](const Md5::Digest& d) {
-    std::string out;
-    for (uint8_t b : d) {
-      out += "0123456789abcdef"[b >> 4];
-      out += "0123456789abcdef"[b & 15];
-    }
-    return out;
-  };
-  for (const auto& c : cases) {
-    const auto* bytes = reinterpret_cast<const uint8_t*>(c.text.data());
-    for (size_t piece : {c.text.size() + 1, size_t{1}, size_t{3}, size_t{63}, size_t{65}}) {
-      Md5 md5;
-      for (size_t at = 0; at < c.text.size(); at += piece) {
-        md5.Update(bytes + at, std::min(piece, c.text.size() - at));
-      }
-      EXPECT_EQ(hex(md5.Finish()), c.digest) << '"' << c.text << "\" in pieces of " << piece;
-    }
-  }
 }
 
 // The writer thread: everything arrives, in order, in the buffers' size; a

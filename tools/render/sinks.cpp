@@ -3,6 +3,7 @@
 #include "tools/render/sinks.h"
 
 #include <FLAC/stream_encoder.h>
+#include <md5.h>
 #include <sndfile.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -14,7 +15,6 @@
 #include <vector>
 
 #include "app/units.h"
-#include "tools/render/md5.h"
 #include "tools/render/output_file.h"
 #include "tools/render/write_behind.h"
 
@@ -181,6 +181,7 @@ class FlacSink final : public SinkBase {
   bool Open(const std::string& path, std::string& error) {
     if (!OpenOutput(path, error)) return false;
     seekable_ = !file_.InPlace();
+    MD5Init(&md5_);
     encoder_ = FLAC__stream_encoder_new();
     bool ok = encoder_ != nullptr && FLAC__stream_encoder_set_channels(encoder_, 1) &&
               FLAC__stream_encoder_set_bits_per_sample(encoder_, 8) &&
@@ -206,7 +207,7 @@ class FlacSink final : public SinkBase {
     while (count > 0) {
       const size_t n = std::min(count, signed_.size());
       for (size_t i = 0; i < n; ++i) signed_[i] = samples[i] ^ 0x80;  // (s - 128) as a byte
-      md5_.Update(signed_.data(), n);
+      MD5Update(&md5_, signed_.data(), n);
       if (!Put(signed_.data(), n)) return false;
       samples += n;
       count -= n;
@@ -225,7 +226,8 @@ class FlacSink final : public SinkBase {
       // STREAMINFO's MD5 field: after "fLaC", the block's header and 18
       // bytes of sizes, rate and totals.
       constexpr off_t kMd5At = 4 + 4 + 18;
-      const Md5::Digest digest = md5_.Finish();
+      std::array<uint8_t, MD5_DIGEST_LENGTH> digest{};
+      MD5Final(digest.data(), &md5_);
       if (pwrite(file_.Fd(), digest.data(), digest.size(), kMd5At) !=
           static_cast<ssize_t>(digest.size())) {
         Fail(errno);
@@ -319,7 +321,7 @@ class FlacSink final : public SinkBase {
   FLAC__StreamEncoder* encoder_ = nullptr;
   bool seekable_ = false;
   bool abandoned_ = false;
-  Md5 md5_;
+  MD5_CTX md5_{};                                                        // producer
   std::vector<uint8_t> signed_ = std::vector<uint8_t>(size_t{1} << 16);  // producer
   std::vector<FLAC__int32> wide_ = std::vector<FLAC__int32>(kChunk);     // writer thread
   std::vector<uint8_t> out_;
