@@ -100,6 +100,20 @@ class SinkBase : public OutputSink {
   void SetError(const std::string& why) {
     if (error_.empty()) error_ = why;
   }
+  // Writes `count` bytes over what went out at `at`: a header completed at
+  // the end.
+  bool Rewrite(off_t at, const uint8_t* data, size_t count) {
+    if (pwrite(file_.Fd(), data, count, at) == static_cast<ssize_t>(count)) return true;
+    Fail(errno);
+    return false;
+  }
+  // Puts the finished output under its name.
+  bool Commit() {
+    std::string error;
+    if (file_.Commit(error)) return true;
+    SetError(error);
+    return false;
+  }
 
   OutputFile file_;
   int64_t bytes_ = 0;
@@ -141,18 +155,9 @@ class StreamSink final : public SinkBase {
     if (!StopWriter(false)) return false;
     if (format_ == AudioFormat::kWav && !file_.InPlace()) {
       const auto header = WavHeader(static_cast<uint32_t>(dataBytes_));
-      if (pwrite(file_.Fd(), header.data(), header.size(), 0) !=
-          static_cast<ssize_t>(header.size())) {
-        Fail(errno);
-        return false;
-      }
+      if (!Rewrite(0, header.data(), header.size())) return false;
     }
-    std::string error;
-    if (!file_.Commit(error)) {
-      SetError(error);
-      return false;
-    }
-    return true;
+    return Commit();
   }
 
   void Abandon() override {
@@ -228,20 +233,11 @@ class FlacSink final : public SinkBase {
       constexpr off_t kMd5At = 4 + 4 + 18;
       std::array<uint8_t, MD5_DIGEST_LENGTH> digest{};
       MD5Final(digest.data(), &md5_);
-      if (pwrite(file_.Fd(), digest.data(), digest.size(), kMd5At) !=
-          static_cast<ssize_t>(digest.size())) {
-        Fail(errno);
-        return false;
-      }
+      if (!Rewrite(kMd5At, digest.data(), digest.size())) return false;
     }
     FLAC__stream_encoder_delete(encoder_);
     encoder_ = nullptr;
-    std::string error;
-    if (!file_.Commit(error)) {
-      SetError(error);
-      return false;
-    }
-    return true;
+    return Commit();
   }
 
   void Abandon() override {
@@ -297,9 +293,7 @@ class FlacSink final : public SinkBase {
       if (s->out_.size() >= kOutBytes && !s->Flush()) {
         return FLAC__STREAM_ENCODER_WRITE_STATUS_FATAL_ERROR;
       }
-    } else if (pwrite(s->file_.Fd(), data, count, static_cast<off_t>(s->position_)) !=
-               static_cast<ssize_t>(count)) {
-      s->Fail(errno);
+    } else if (!s->Rewrite(static_cast<off_t>(s->position_), data, count)) {
       return FLAC__STREAM_ENCODER_WRITE_STATUS_FATAL_ERROR;
     }
     s->position_ += count;
@@ -370,12 +364,7 @@ class SndfileSink final : public SinkBase {
       struct stat st {};
       if (fstat(file_.Fd(), &st) == 0) bytes_ = st.st_size;
     }
-    std::string error;
-    if (!file_.Commit(error)) {
-      SetError(error);
-      return false;
-    }
-    return true;
+    return Commit();
   }
 
   void Abandon() override {
