@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <initializer_list>
+#include <map>
 
 #include "platform/sim/sim_wave_device.h"
 #include "sim_night.h"
@@ -13,12 +14,15 @@ namespace velmora {
 namespace {
 
 using testing::NightRecorder;
+using testing::StepRecord;
 using testing::ReadWords;
 
 struct CountingTarget : WaveNoticeTarget {
   int done = 0, closed = 0;
   void OnWaveBlockDone(WaveHeader*) override { ++done; }
   void OnWaveClosed() override { ++closed; }
+  void OnWaveLost(const std::string&) override {}
+  void OnWaveBack() override {}
 };
 
 struct RingBench {
@@ -27,7 +31,8 @@ struct RingBench {
   SimWaveDevice device{clock};
   CountingTarget target;
   AudioRing ring;
-  RingBench() { OpenAudioRing(ring, state, device, target); }
+  std::string why;
+  RingBench() { OpenAudioRing(ring, state, device, target, why); }
 };
 
 TEST(AudioRingTest, OpensSixteenPreparedBlocksOfSilence) {
@@ -188,20 +193,100 @@ TEST(WholeNightTest, WriterNeverTouchesTheHeldBlocks) {
   }
 }
 
-TEST(WholeNightTest, DeviceThatNeverOpensLeavesTheGeneratorWaiting) {
+// What a night did, for comparing one with faults against one without.
+struct NightTimes {
+  std::map<int64_t, int64_t> stepMs;  // programme step number -> virtual time
+  bool overload = false;
+  size_t programmeEnds = 0;
+  bool resumedAtTheDueBlock = true;
+};
+
+// The sound device away (from the start, or for a while), the computer
+// suspended, the generator stalled while the machine is awake: the night must
+// keep the time of a night without faults, step by step within two seconds,
+// and the load test must trip on the stall alone.
+struct Fault {
+  const char* name;
+  bool opensAtStart = true;
+  int64_t loseAtMs = -1, backAtMs = -1;  // from Enter
+  int64_t pauseAtStep = -1, pauseMs = 0;
+  bool suspended = false;  // the pause is a suspend, else the process stopped
+};
+
+NightTimes RunNight(const Fault& fault) {
+  constexpr int64_t kEnterMs = 60000;
   SharedState state;
   SimClock clock(0);
   ReadWords(state, {"m1"});
-  SimSoundRun run(state, clock, /*deviceOpens=*/false);
+  SimSoundRun run(state, clock, fault.opensAtStart);
   NightRecorder recorder(run);
   run.generator.observer = &recorder;
-  int64_t furthest = 0;
-  recorder.onWrite = [&](int64_t position, int32_t) { furthest = std::max(furthest, position); };
-  clock.At(120000, [&run] { run.generator.RequestStop(); });
+  NightTimes times;
+  clock.At(kEnterMs, [&state] { state.healingMode = 0; });
+  if (fault.loseAtMs >= 0) {
+    clock.At(kEnterMs + fault.loseAtMs, [&run] { run.device.Lose("unplugged"); });
+  }
+  if (fault.backAtMs >= 0) {
+    clock.At(kEnterMs + fault.backAtMs, [&] {
+      run.device.ComeBack();
+      // Just after the notice: the device holds the block the played clock
+      // names and the one after it.
+      clock.At(clock.NowMs(), [&] {
+        const auto& held = run.device.Held();
+        const int32_t due = (state.playedMs / 1000) & kRingBlockMask;
+        times.resumedAtTheDueBlock = held.size() == 2 && held[0] == &run.ring.waveHeaders[due];
+      });
+    });
+  }
+  recorder.onStep = [&](NightRecorder&, const StepRecord& step) {
+    if (step.phase != Phase::kSleepProgramme) return;
+    times.stepMs[step.number] = clock.MonotonicMs();
+    times.overload = times.overload || step.label == kOverloadLabel;
+    if (step.number == fault.pauseAtStep) {
+      if (fault.suspended) {
+        clock.Suspend(fault.pauseMs);
+      } else {
+        clock.Stall(fault.pauseMs);
+      }
+    }
+  };
+  recorder.onProgrammeEnd = [&times](NightRecorder& r) {
+    ++times.programmeEnds;
+    r.run.clock.At(r.run.clock.NowMs() + 30000, [&r] { r.run.generator.RequestStop(); });
+  };
   run.Run();
-  EXPECT_EQ(state.playedMs, 0);
-  EXPECT_EQ(state.tickCount, 0);
-  EXPECT_LE(furthest, int64_t{kLeadMs} * 32 + 34000);  // waits at its lead limit
+  return times;
+}
+
+TEST(WholeNightTest, FaultsKeepTheNightsTime) {
+  const NightTimes reference = RunNight({"no fault"});
+  ASSERT_EQ(reference.programmeEnds, 1u);
+  ASSERT_GT(reference.stepMs.size(), 2000u);
+  for (const Fault& fault : std::initializer_list<Fault>{
+           {"no device at start, one after 30 min", false, -1, 30 * 60000},
+           {"no device all night", false},
+           {"lost at 20 min, back at 40", true, 20 * 60000, 40 * 60000},
+           {"lost 5 s after Enter, never back", true, 5000},
+           {"an hour suspended at step 50", true, -1, -1, 50, 3600 * 1000, true},
+       }) {
+    const NightTimes night = RunNight(fault);
+    EXPECT_FALSE(night.overload) << fault.name;
+    EXPECT_TRUE(night.resumedAtTheDueBlock) << fault.name;
+    EXPECT_EQ(night.programmeEnds, 1u) << fault.name;
+    EXPECT_EQ(night.stepMs.size(), reference.stepMs.size()) << fault.name;
+    int64_t worst = 0;
+    for (const auto& [step, ms] : reference.stepMs) {
+      if (night.stepMs.count(step)) worst = std::max(worst, std::abs(night.stepMs.at(step) - ms));
+    }
+    EXPECT_LE(worst, 2000) << fault.name;
+  }
+  // Half a minute stopped while the computer is awake (at step 50 the
+  // programme is 20 s ahead of the load test's limit): the load test ends
+  // the programme.
+  const NightTimes stalled = RunNight({"stalled", true, -1, -1, 50, 30000, false});
+  EXPECT_TRUE(stalled.overload);
+  EXPECT_EQ(stalled.programmeEnds, 1u);
+  EXPECT_LT(stalled.stepMs.size(), 60u);
 }
 
 }  // namespace

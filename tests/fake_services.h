@@ -89,6 +89,9 @@ class FakeHost final : public WindowHost {
     boxes.push_back(caption + ": " + text);
     log_.push_back("box " + caption);
   }
+  void ShowWarningBox(const std::string& caption, const std::string& text) override {
+    ShowMessageBox(caption, text, BoxIcon::kWarning);
+  }
   void PostQuit(int code) override {
     log_.push_back("quit " + std::to_string(code));
     if (quitCode == -1) quitCode = code;
@@ -114,6 +117,8 @@ class LoggingClock final : public Clock {
     log_.push_back("sleep " + std::to_string(ms));
     clock_.Sleep(ms);
   }
+  int64_t MonotonicMs() override { return clock_.MonotonicMs(); }
+  int64_t AsleepMs() override { return clock_.AsleepMs(); }
 
  private:
   CallLog& log_;
@@ -145,9 +150,11 @@ class LoggingWave final : public WaveDevice {
  public:
   explicit LoggingWave(CallLog& log) : log_(log) {}
   const std::array<WaveHeader, 16>* headers = nullptr;  // to name blocks by index
-  bool Open(const WaveFormat& f, WaveNoticeTarget&) override {
+  bool opens = true;
+  bool Open(const WaveFormat& f, WaveNoticeTarget&, std::string& why) override {
     log_.push_back("wave open " + std::to_string(f.samplesPerSec));
-    return true;
+    if (!opens) why = "no device here";
+    return opens;
   }
   void Prepare(WaveHeader& h) override {
     h.prepared = true;

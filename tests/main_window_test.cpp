@@ -237,6 +237,57 @@ TEST(MainWindowTest, TicksFromBlocksAndTimer) {
   EXPECT_EQ(light.state.playedMs, 0);
 }
 
+// While no device plays, the one-second timer hands the blocks back by the
+// clock (a late tick makes up the seconds it missed); when the device comes
+// back it is handed the block due now and the next; each way said once.
+TEST(MainWindowTest, TheTimerStandsInWhileTheDeviceIsAway) {
+  AppBench b;
+  b.wave.opens = false;
+  ::testing::internal::CaptureStderr();
+  ASSERT_TRUE(b.Create());
+  EXPECT_EQ(b.log.back(), "timer 7fff 1000");  // at the end of creation, 2000 ms in
+  b.log.clear();
+  struct Step {
+    const char* what;
+    int64_t atMs;
+    int32_t playedMs, blocksQueued, tickCount;
+    testing::CallLog log;
+  };
+  for (const Step& step : std::vector<Step>{
+           {"tick", 3500, 3000, 4, 3, {}},
+           {"tick", 3900, 3000, 4, 3, {}},
+           {"tick", 5200, 5000, 6, 5, {}},
+           {"back", 5300, 5000, 6, 5, {"kill timer 7fff", "wave write 5", "wave write 6"}},
+           {"done", 6300, 6000, 7, 6, {"wave write 7"}},
+           {"tick", 7300, 6000, 7, 6, {}},  // a tick left over changes nothing
+           {"lost", 7400, 6000, 7, 6, {"timer 7fff 1000"}},
+           {"tick", 8500, 7000, 8, 7, {}},
+           {"escape", 8600, 7000, 8, 7, {"kill timer 7fff", "wave close", "quit 0"}},
+       }) {
+    b.sim.Advance(step.atMs - b.sim.NowMs());
+    const std::string what = step.what;
+    if (what == "tick") b.Send(WindowEvent::kTimer, kTickTimerId);
+    if (what == "back") b.app.OnWaveBack();
+    if (what == "done") b.Send(WindowEvent::kWaveDone, 0, &b.app.ring.waveHeaders[5]);
+    if (what == "lost") b.app.OnWaveLost("unplugged");
+    if (what == "escape") b.Key(kVkEscape);
+    EXPECT_EQ(b.state.playedMs, step.playedMs) << what << " at " << step.atMs;
+    EXPECT_EQ(b.state.blocksQueued, step.blocksQueued) << what << " at " << step.atMs;
+    EXPECT_EQ(b.state.tickCount, step.tickCount) << what << " at " << step.atMs;
+    EXPECT_EQ(b.log, step.log) << what << " at " << step.atMs;
+    b.log.clear();
+  }
+  EXPECT_EQ(b.host.quitCode, 0);
+  const std::string said = ::testing::internal::GetCapturedStderr();
+  for (const char* line :
+       {"velmora: no sound device (no device here); the night runs on in silence",
+        "velmora: the sound is back\n",
+        "velmora: the sound device went away (unplugged); the night goes on, silent, until it "
+        "is back\n"}) {
+    EXPECT_NE(said.find(line), std::string::npos) << line;
+  }
+}
+
 TEST(MainWindowTest, FocusAndMouseOnlyAskForAFullCopy) {
   for (WindowEvent e : {WindowEvent::kSetFocus, WindowEvent::kKillFocus, WindowEvent::kMouseMove,
                         WindowEvent::kLButtonDown, WindowEvent::kRButtonDown}) {

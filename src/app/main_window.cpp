@@ -10,6 +10,12 @@
 namespace velmora {
 namespace {
 
+// One line on stderr, at once.
+void Say(const std::string& line) {
+  std::fprintf(stderr, "%s\n", line.c_str());
+  std::fflush(stderr);
+}
+
 // Lets the computer suspend again, once, whichever way the night ends.
 void ReleasePower(App& app) {
   if (!app.powerHeld) return;
@@ -29,10 +35,7 @@ bool Startup(App& app) {
     std::string why;
     app.powerHeld = sv.power->Hold(why);
     if (!app.powerHeld) {
-      std::fprintf(
-          stderr, "velmora: cannot keep the computer awake (%s); it may suspend during the night\n",
-          why.c_str());
-      std::fflush(stderr);
+      Say("velmora: cannot keep the computer awake (" + why + "); it may suspend during the night");
     }
   }
   const OutputServices output{sv.clock, sv.threads,     sv.waveDevice,
@@ -46,11 +49,22 @@ bool Startup(App& app) {
   if (!started.running) {
     app.exitCode = started.exitCode;
     ReleasePower(app);
+  } else if (!started.noDevice.empty()) {
+    Say("velmora: no sound device (" + started.noDevice +
+        "); the night runs on in silence, and velmora plays through a sound device as soon "
+        "as one appears (velmora-render writes a night to a file without one)");
   }
   return started.running;
 }
 
 void Tick(App& app) {
+  if (app.state.soundMode == 1) {
+    // Sound mode ticks only while no device plays: the stand-in's blocks.
+    if (StandInTick(app.ring, app.state, app.services.clock.MonotonicMs()) > 0) {
+      app.services.host.Invalidate();
+    }
+    return;
+  }
   app.state.tickCount = app.state.tickCount + 1;
   app.services.host.Invalidate();
   QueueNextBlock(app.ring, app.state);
@@ -59,6 +73,7 @@ void Tick(App& app) {
 void ClosePath(App& app) {
   ReleasePower(app);
   if (app.state.soundMode == 1) {
+    if (app.ring.deviceAway) app.services.host.StopTimer(kTickTimerId);
     CloseAudioRing(app.ring);
   } else {
     app.services.host.StopTimer(kTickTimerId);
@@ -145,6 +160,23 @@ void App::OnWaveClosed() {
   const WindowMessage message{WindowEvent::kWaveClose};
   MainWindowProc(*this, message);
   services.host.DefaultProcessing(message);
+}
+
+void App::OnWaveLost(const std::string& reason) {
+  if (ring.closed || ring.deviceAway) return;
+  DeviceLost(ring, services.clock.MonotonicMs());
+  services.host.StartTimer(kTickTimerId, 1000);
+  Say("velmora: the sound device went away (" + reason +
+      "); the night goes on, silent, until it is back");
+}
+
+void App::OnWaveBack() {
+  if (ring.closed || !ring.deviceAway) return;
+  services.host.StopTimer(kTickTimerId);
+  // The blocks due up to now first: the device starts at the present.
+  if (StandInTick(ring, state, services.clock.MonotonicMs()) > 0) services.host.Invalidate();
+  DeviceBack(ring, state);
+  Say("velmora: the sound is back");
 }
 
 intptr_t MainWindowProc(App& app, const WindowMessage& message) {

@@ -56,6 +56,10 @@ struct App final : WaveNoticeTarget {
   // The device's notices, on the window thread: passed on as messages.
   void OnWaveBlockDone(WaveHeader* header) override;
   void OnWaveClosed() override;
+  // While the device is away the window's one-second timer hands the blocks
+  // back in its place; said once each way on stderr.
+  void OnWaveLost(const std::string& reason) override;
+  void OnWaveBack() override;
 };
 
 // Handles one message; every message then gets the host's default processing.

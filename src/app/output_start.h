@@ -3,13 +3,15 @@
 // in the same order: the ring opened (sound) or the port's access set up and
 // its registers written (light); the counters zeroed; the light thread, then
 // the generator thread started; the creation pause; then block 1 handed to
-// the device (sound) or the display tick started (light).
+// the device (sound) or the display tick started (light, and sound while no
+// device plays: the tick then stands in for the device).
 //
 // Thread safety: the window thread (or the headless run's one thread).
 #pragma once
 
 #include <cstdint>
 #include <functional>
+#include <string>
 
 #include "app/shared_state.h"
 #include "generator/generator.h"
@@ -55,6 +57,9 @@ using CreationPause = std::function<void(int32_t milliseconds, std::function<voi
 struct StartResult {
   bool running;
   int exitCode;  // what the process ends with when not running
+  // Sound mode: why no device opened, or empty. The night runs all the same,
+  // on the stand-in tick, until the device comes.
+  std::string noDevice;
 };
 
 StartResult StartOutput(SharedState& s, const OutputServices& sv, OutputParts& parts,

@@ -21,7 +21,28 @@ void SimSoundRun::Run() {
                   for (WaveHeader* header : std::exchange(pending_, {})) OnWaveBlockDone(header);
                 });
               });
+  if (ring.deviceAway) StandInEverySecond();
   threads_.RunStarted();
+}
+
+void SimSoundRun::StandInEverySecond() {
+  clock.At(clock.NowMs() + 1000, [this] {
+    if (!ring.deviceAway || ring.closed) return;
+    // Ticks wait, like window messages, until creation is over.
+    if (!creating_) StandInTick(ring, state, clock.MonotonicMs());
+    StandInEverySecond();
+  });
+}
+
+void SimSoundRun::OnWaveLost(const std::string&) {
+  if (ring.closed || ring.deviceAway) return;
+  DeviceLost(ring, clock.MonotonicMs());
+  StandInEverySecond();
+}
+
+void SimSoundRun::OnWaveBack() {
+  StandInTick(ring, state, clock.MonotonicMs());
+  DeviceBack(ring, state);
 }
 
 void SimSoundRun::OnWaveBlockDone(WaveHeader* header) {

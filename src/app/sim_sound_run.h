@@ -3,7 +3,9 @@
 // ring opened and block 0 written at time 0, the counters zeroed, the
 // generator started, block 1 handed over after the creation pause);
 // finished-block notices that arrive during the pause wait, like window
-// messages, until it is over. The generator then runs on the calling thread,
+// messages, until it is over. While the device is away (it never opened, or
+// a test took it away) a one-second tick of the virtual clock stands in for
+// it. The generator then runs on the calling thread,
 // its sleeps driving the virtual clock. In light mode the port is always
 // there: its registers are written into `port`'s record, and there is no
 // light thread and no display tick.
@@ -43,8 +45,14 @@ class SimSoundRun final : public WaveNoticeTarget {
 
   void OnWaveBlockDone(WaveHeader* header) override;
   void OnWaveClosed() override { Close(); }
+  // While the device is away, a one-second tick of the virtual clock hands
+  // the blocks back, as the window's timer does in velmora.
+  void OnWaveLost(const std::string& reason) override;
+  void OnWaveBack() override;
 
  private:
+  void StandInEverySecond();
+
   class ReadyPortAccess final : public PortAccess {
    public:
     PortAccessResult SetUpPortAccess(uint16_t) override {

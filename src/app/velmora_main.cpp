@@ -29,6 +29,7 @@ int main(int argc, char** argv) {
                              text.Ready() ? &text : nullptr);
   static SdlWindowHost host(canvas);
   static SdlWaveDevice waveDevice;
+  host.SetAudioClient(&waveDevice);
   static PosixThreads threads;
   static LinuxPort parallelPort;
   static LinuxSerialLine line;

@@ -183,8 +183,7 @@ void PaintWindow(SharedState& s, const DrawingObjects& o, Canvas& c, Clock& cloc
     if (flag == kRepaintStateRow && flags[kRepaintWarning]) {
       flags[kRepaintWarning] = 0;
       if (host) {
-        host->ShowMessageBox("WARNING", std::string(kOverloadLabel) + "\n" + kWarningAdvice,
-                             BoxIcon::kWarning);
+        host->ShowWarningBox("WARNING", std::string(kOverloadLabel) + "\n" + kWarningAdvice);
       }
     }
     // Cleared before drawing: a change that arrives meanwhile is drawn next time.

@@ -59,11 +59,23 @@ bool HealingStepStart(Generator& g) {
     s.stateText.Set(kHealingLabel);
     s.repaintFlags[kRepaintTimerRow] = 1;
     s.startTime = g.clock.NowSeconds();
+    g.asleepCountedMs = g.clock.AsleepMs();
   }
   s.repaintFlags[kRepaintStateRow] = 1;
   ++g.stepNumber;
   if (g.observer) g.observer->OnStepStart(Phase::kHealing, g.stepNumber);
   return s.healingMode != 0;
+}
+
+// A suspended computer plays nothing, and its wall clock runs on meanwhile:
+// startTime moves on by the whole seconds spent asleep, so the night pauses
+// instead of failing the load test.
+void CountTimeAsleep(Generator& g) {
+  const int64_t seconds = (g.clock.AsleepMs() - g.asleepCountedMs) / 1000;
+  if (seconds <= 0) return;
+  g.asleepCountedMs += seconds * 1000;
+  g.state.startTime = g.state.startTime + static_cast<int32_t>(seconds);
+  g.state.repaintFlags[kRepaintTimerRow] = 1;
 }
 
 enum class StepOutcome { kPulses, kProgrammeOver };
@@ -135,6 +147,7 @@ StepOutcome ProgrammeStepStart(Generator& g) {
   } else if (s.currentHz < kLastDescentEndHz) {
     return StepOutcome::kProgrammeOver;
   }
+  CountTimeAsleep(g);
   const int32_t now = g.clock.NowSeconds();
   s.nowTime = now;
   // The load test: in sound mode the ring must keep up with the wall clock.
@@ -230,6 +243,7 @@ void RunSleepProgramme(Generator& g) {
 void GeneratorThread(Generator& g) {
   SharedState& s = g.state;
   if (g.threads) g.threads->SetCurrentThreadPriority(ThreadPriority::kHighest);
+  g.asleepCountedMs = g.clock.AsleepMs();
   for (auto& flag : s.repaintFlags) flag = 0;
   BuildNightPlan(s);
   while (!g.Stopping()) {

@@ -65,8 +65,9 @@ struct Generator {
   std::array<uint8_t, 1 << kToneTableShift> toneTable{};
   int32_t toneOffset = 0;
   int32_t toneSampleCount = 0;
-  // Light mode: the clock at the programme's first step, for its load test.
-  int32_t portStartTime = 0;
+  // The computer's time asleep already added to startTime, in milliseconds
+  // of the clock's count.
+  int64_t asleepCountedMs = 0;
 
   // Set to end the thread's loops at the next pulse or wait; the program
   // itself never stops its generator (it ends with the process), tests and

@@ -50,7 +50,7 @@ void RingStorage::Store(int64_t start, const uint8_t* samples, int64_t count) {
 }
 
 bool OpenAudioRing(AudioRing& ring, SharedState& state, WaveDevice& device,
-                   WaveNoticeTarget& target) {
+                   WaveNoticeTarget& target, std::string& why) {
   WaveFormat& f = ring.waveFormat;
   f.formatTag = 1;
   f.channels = 1;
@@ -60,7 +60,7 @@ bool OpenAudioRing(AudioRing& ring, SharedState& state, WaveDevice& device,
   f.bitsPerSample = 8;
   f.extraSize = 0;
   ring.waveDevice = &device;
-  const bool opened = device.Open(f, target);
+  const bool opened = device.Open(f, target, why);
 
   const auto blockBytes = static_cast<int32_t>(f.avgBytesPerSec);
   ring.storage = std::make_shared<RingStorage>(blockBytes * kRingBlocks);
@@ -80,11 +80,24 @@ void QueueNextBlock(AudioRing& ring, SharedState& state) {
   const int32_t queued = state.blocksQueued + 1;
   state.blocksQueued = queued;
   const int32_t next = queued & kRingBlockMask;
+  if (ring.deviceAway) {
+    state.lastHeader = next;
+    return;
+  }
   ring.waveDevice->Unprepare(ring.waveHeaders[state.lastHeader]);
   ring.waveDevice->Prepare(ring.waveHeaders[next]);
   ring.waveDevice->Write(ring.waveHeaders[next]);
   state.lastHeader = next;
 }
+
+namespace {
+// What a finished block does, whoever finished it.
+void BlockPlayed(AudioRing& ring, SharedState& state) {
+  state.playedMs = state.blocksQueued * 1000;
+  state.tickCount = state.tickCount + 1;
+  QueueNextBlock(ring, state);
+}
+}  // namespace
 
 bool OnBlockDone(AudioRing& ring, SharedState& state, const void* header) {
   const auto address = reinterpret_cast<uintptr_t>(header);
@@ -92,10 +105,40 @@ bool OnBlockDone(AudioRing& ring, SharedState& state, const void* header) {
       address > reinterpret_cast<uintptr_t>(&ring.waveHeaders[kRingBlocks - 1])) {
     return false;
   }
-  state.playedMs = state.blocksQueued * 1000;
-  state.tickCount = state.tickCount + 1;
-  QueueNextBlock(ring, state);
+  BlockPlayed(ring, state);
   return true;
+}
+
+void DeviceLost(AudioRing& ring, int64_t nowMs) {
+  if (ring.closed || ring.deviceAway) return;
+  ring.deviceAway = true;
+  ring.awaySinceMs = nowMs;
+  ring.blocksStoodIn = 0;
+}
+
+int32_t StandInTick(AudioRing& ring, SharedState& state, int64_t nowMs) {
+  if (!ring.deviceAway || ring.closed) return 0;
+  int32_t handed = 0;
+  // A late or lost tick is made up at the next one: the count follows the
+  // clock, not the ticks.
+  while (ring.blocksStoodIn < (nowMs - ring.awaySinceMs) / 1000) {
+    ++ring.blocksStoodIn;
+    BlockPlayed(ring, state);
+    ++handed;
+  }
+  return handed;
+}
+
+void DeviceBack(AudioRing& ring, SharedState& state) {
+  if (!ring.deviceAway || ring.closed) return;
+  ring.deviceAway = false;
+  const int32_t queued = state.blocksQueued;
+  for (const int32_t block : {queued - 1, queued}) {
+    WaveHeader& header = ring.waveHeaders[block & kRingBlockMask];
+    ring.waveDevice->Prepare(header);
+    ring.waveDevice->Write(header);
+  }
+  state.lastHeader = queued & kRingBlockMask;
 }
 
 void CloseAudioRing(AudioRing& ring) {

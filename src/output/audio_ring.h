@@ -17,6 +17,7 @@
 #include <atomic>
 #include <cstdint>
 #include <memory>
+#include <string>
 
 #include "app/shared_state.h"
 #include "platform/wave_device.h"
@@ -44,21 +45,43 @@ struct AudioRing {
   std::shared_ptr<RingStorage> storage;
   std::array<WaveHeader, kRingBlocks> waveHeaders{};
   bool closed = false;
+  // While no device plays, the stand-in hands the blocks back, one for each
+  // second of the monotonic clock since the device went away.
+  bool deviceAway = false;
+  int64_t awaySinceMs = 0;
+  int64_t blocksStoodIn = 0;  // handed back since then
 };
 
 // Opens the device with `target` for its notices, allocates the ring filled
 // with 128, prepares the sixteen headers and writes block 0. Window thread.
-// Returns whether the device opened; the ring exists either way.
+// Returns whether the device opened (if not, `why` says why); the ring exists
+// either way.
 bool OpenAudioRing(AudioRing& ring, SharedState& state, WaveDevice& device,
-                   WaveNoticeTarget& target);
+                   WaveNoticeTarget& target, std::string& why);
 
-// Hands the next block to the device. Window thread.
+// Hands the next block to the device (while it is away, only counts it).
+// Window thread.
 void QueueNextBlock(AudioRing& ring, SharedState& state);
 
 // The finished-block notice: accepted when the header's address lies from
 // header 0 to header 15, both included. Returns whether it was accepted (the
 // caller then invalidates the window). Window thread.
 bool OnBlockDone(AudioRing& ring, SharedState& state, const void* header);
+
+// The device went away (or never opened) at `nowMs` of the monotonic clock:
+// from here on StandInTick plays its part. Window thread.
+void DeviceLost(AudioRing& ring, int64_t nowMs);
+
+// While the device is away: hands back every block due by `nowMs`, each as a
+// finished-block notice would (playedMs, tickCount, the next block queued).
+// Returns how many it handed back (the caller invalidates the window).
+// Window thread.
+int32_t StandInTick(AudioRing& ring, SharedState& state, int64_t nowMs);
+
+// The device plays again: it is handed the block due now (the one the
+// stand-in's last tick started) and the one after it, as a device that had
+// never gone would hold them. Window thread.
+void DeviceBack(AudioRing& ring, SharedState& state);
 
 // Closes the device and unprepares the headers, once only: a second call (the
 // device's own closed notice after the close path) does nothing. The bytes

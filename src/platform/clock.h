@@ -20,6 +20,11 @@ class Clock {
   virtual std::string LocalHourMinute(int32_t seconds) = 0;
   // Waits `milliseconds`; zero or negative returns at once.
   virtual void Sleep(int32_t milliseconds) = 0;
+  // Milliseconds from a fixed origin, on a clock that stops while the
+  // computer is suspended: the night's stand-in for a sound device.
+  virtual int64_t MonotonicMs() = 0;
+  // Milliseconds the computer has spent suspended since that origin.
+  virtual int64_t AsleepMs() = 0;
 };
 
 // "HH:MM" of a time of day, as every clock gives it.

@@ -1,10 +1,13 @@
 // Wave device service: plays blocks of the audio ring in place, in the order
 // they are handed over, and reports each finished block and the device's close
-// to a notice target on the window thread.
+// to a notice target on the window thread. A device may go away (a sound
+// server that restarts, a card that is unplugged) and come back: it says so
+// with the lost and back notices and reopens by itself in between.
 #pragma once
 
 #include <atomic>
 #include <cstdint>
+#include <string>
 
 namespace velmora {
 
@@ -34,18 +37,27 @@ class WaveNoticeTarget {
   virtual ~WaveNoticeTarget() = default;
   virtual void OnWaveBlockDone(WaveHeader* header) = 0;
   virtual void OnWaveClosed() = 0;
+  // The device stopped playing (`reason` says why, in a few words): the
+  // blocks it held will not come back. It tries to reopen from now on.
+  virtual void OnWaveLost(const std::string& reason) = 0;
+  // The device plays again, after a loss or an open that failed; it holds no
+  // block until it is handed some.
+  virtual void OnWaveBack() = 0;
 };
 
-// Window thread only. Results are reported but the ring logic does not depend
-// on them: a device that never opens simply never finishes a block.
+// Window thread only. The ring logic does not depend on any result: while no
+// device plays, the blocks are handed back by the window's stand-in tick.
 class WaveDevice {
  public:
   virtual ~WaveDevice() = default;
-  virtual bool Open(const WaveFormat& format, WaveNoticeTarget& target) = 0;
+  // Returns whether the device opened; if not, `why` says why and the device
+  // tries again by itself until it opens (then OnWaveBack) or is closed.
+  virtual bool Open(const WaveFormat& format, WaveNoticeTarget& target, std::string& why) = 0;
   virtual void Prepare(WaveHeader& header) = 0;
   virtual void Write(WaveHeader& header) = 0;
   virtual void Unprepare(WaveHeader& header) = 0;
-  // After Close returns the device no longer reads any block.
+  // After Close returns the device no longer reads any block, and no longer
+  // tries to reopen.
   virtual void Close() = 0;
 };
 

@@ -71,6 +71,11 @@ class WindowHost {
   // A modal box owned by the window; returns when it is closed.
   virtual void ShowMessageBox(const std::string& caption, const std::string& text,
                               BoxIcon icon) = 0;
+  // A warning box owned by the window that the night does not wait for:
+  // while it is up, the device's notices and the ticks are still delivered
+  // (and the sound plays on), whether the host shows it from a thread of its
+  // own or from a modal loop that goes on dispatching them.
+  virtual void ShowWarningBox(const std::string& caption, const std::string& text) = 0;
   virtual void PostQuit(int code) = 0;
   // What the platform does with a message by default: a close request
   // destroys the window (which brings kDestroy).

@@ -12,11 +12,19 @@ namespace {
 // The portal's "suspend" flag (4); "idle" (8) would keep the screen on.
 constexpr uint32_t kPortalInhibitSuspend = 4;
 
+// How long a call may wait for its answer: these calls run on the window
+// thread, at start and at the end, and a desktop service that does not
+// answer must not hold the window (sd-bus's own default is 25 s).
+constexpr uint64_t kCallTimeoutUs = 2'000'000;
+
 // The session (user) or the system bus; null, saying why, when there is none.
 sd_bus* OpenBus(bool user, std::string& why) {
   sd_bus* bus = nullptr;
   const int r = user ? sd_bus_open_user(&bus) : sd_bus_open_system(&bus);
-  if (r >= 0) return bus;
+  if (r >= 0) {
+    sd_bus_set_method_call_timeout(bus, kCallTimeoutUs);
+    return bus;
+  }
   why = std::string(user ? "no session bus (" : "no system bus (") + std::strerror(-r) + ")";
   return nullptr;
 }

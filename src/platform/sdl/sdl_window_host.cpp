@@ -2,9 +2,12 @@
 
 #include <X11/Xlib.h>
 
+#include <algorithm>
+#include <atomic>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <thread>
 #include <vector>
 
 #include "platform/sdl/display_scale.h"
@@ -34,9 +37,15 @@ Uint32 TimerCallback(Uint32 interval, void* param) {
   event.type = HostEventType();
   event.user.code = kTimerEvent;
   event.user.data1 = param;
+  // A tick lost to a full queue is made up by the next: the stand-in for a
+  // sound device counts its blocks by the clock, not by the ticks.
   SDL_PushEvent(&event);
   return interval;
 }
+
+// Only one warning box at a time: a second overload while the first is up
+// adds nothing the user has not been told.
+std::atomic<bool> warningUp{false};
 
 // Xft.dpi from the X server's resources, as the desktop set it; 0 elsewhere.
 int XftDpi() {
@@ -214,11 +223,11 @@ void SdlWindowHost::Present() {
 
 void SdlWindowHost::Invalidate() {
   if (paintPending_) return;
-  paintPending_ = true;
   SDL_Event event{};
   event.type = HostEventType();
   event.user.code = kPaintEvent;
-  SDL_PushEvent(&event);
+  // Not queued: the next invalidation asks again.
+  paintPending_ = SDL_PushEvent(&event) == 1;
 }
 
 void SdlWindowHost::StartTimer(uint32_t id, int periodMs) {
@@ -245,6 +254,25 @@ void SdlWindowHost::ShowMessageBox(const std::string& caption, const std::string
   std::fprintf(stderr, "velmora: %s: %s\n", caption.c_str(), line.c_str());
   SDL_ShowSimpleMessageBox(flags, caption.c_str(), text.c_str(),
                            icon == BoxIcon::kWarning ? window_ : nullptr);
+}
+
+void SdlWindowHost::ShowWarningBox(const std::string& caption, const std::string& text) {
+  std::string line = text;
+  for (char& c : line) {
+    if (c == '\n') c = ' ';
+  }
+  std::fprintf(stderr, "velmora: %s: %s\n", caption.c_str(), line.c_str());
+  std::fflush(stderr);
+  if (warningUp.exchange(true)) return;
+  // SDL's box blocks the thread that shows it until it is closed; on the
+  // window thread that would hold back the sound device's blocks and stop
+  // the sound. The box's own thread ends when it is closed, or with the
+  // process (which ends without joining it).
+  SDL_Window* owner = window_;
+  std::thread([caption, text, owner] {
+    SDL_ShowSimpleMessageBox(SDL_MESSAGEBOX_WARNING, caption.c_str(), text.c_str(), owner);
+    warningUp = false;
+  }).detach();
 }
 
 void SdlWindowHost::PostQuit(int code) {
@@ -311,14 +339,13 @@ void SdlWindowHost::HandleEvent(const SDL_Event& event) {
         } else if (event.user.code == kTimerEvent && timer_ != 0) {
           Dispatch({WindowEvent::kTimer, timerId_});
         }
-      } else if (event.type == WaveEventType()) {
-        auto* target = static_cast<WaveNoticeTarget*>(event.user.data2);
-        if (event.user.code == 0) {
-          target->OnWaveBlockDone(static_cast<WaveHeader*>(event.user.data1));
-        } else {
-          target->OnWaveClosed();
-        }
       }
+      // The wave device's wake-up needs nothing more: the loop services the
+      // device after every event.
+      break;
+    case SDL_AUDIODEVICEADDED:
+    case SDL_AUDIODEVICEREMOVED:
+      if (audio_) audio_->OnAudioEvent(event);
       break;
   }
 }
@@ -327,8 +354,15 @@ int SdlWindowHost::RunMessageLoop() {
   SDL_Event event;
   while (!quit_) {
     // Woken at least twice a second, so that a display that goes away (which
-    // sends nothing) is noticed by the next read of its connection.
-    if (SDL_WaitEventTimeout(&event, 500)) HandleEvent(event);
+    // sends nothing) is noticed by the next read of its connection, and a
+    // sound device whose wake-up was lost is still serviced.
+    int waitMs = 500;
+    if (audio_) {
+      const int wanted = audio_->Service();
+      if (wanted >= 0) waitMs = std::min(waitMs, wanted);
+    }
+    if (quit_) break;
+    if (SDL_WaitEventTimeout(&event, waitMs)) HandleEvent(event);
   }
   return quitCode_;
 }

@@ -4,8 +4,10 @@
 //
 // Messages: creation runs inside CreateMainWindow on a hidden window; keys
 // arrive as virtual-key codes (kSysKeyDown with Alt held, repeats included);
-// the one-second timer, invalidations and the wave device's notices arrive as
-// SDL user events on the window thread.
+// the one-second timer and invalidations arrive as SDL user events on the
+// window thread; the wave device's share of the thread (its notices, its
+// retries) runs whenever the loop wakes. Nothing here holds the loop for
+// long: the warning box is shown from a thread of its own.
 #pragma once
 
 #include <SDL.h>
@@ -17,6 +19,17 @@
 #include "platform/window_host.h"
 
 namespace velmora {
+
+// The sound device's share of the window thread.
+class SdlAudioClient {
+ public:
+  virtual ~SdlAudioClient() = default;
+  // SDL_AUDIODEVICEADDED and SDL_AUDIODEVICEREMOVED.
+  virtual void OnAudioEvent(const SDL_Event& event) = 0;
+  // Called each time the loop wakes; returns within how many milliseconds it
+  // wants to be called again, or -1 for no sooner than usual.
+  virtual int Service() = 0;
+};
 
 class SdlWindowHost final : public WindowHost {
  public:
@@ -30,12 +43,13 @@ class SdlWindowHost final : public WindowHost {
   void StartTimer(uint32_t id, int periodMs) override;
   void StopTimer(uint32_t id) override;
   void ShowMessageBox(const std::string& caption, const std::string& text, BoxIcon icon) override;
+  void ShowWarningBox(const std::string& caption, const std::string& text) override;
   void PostQuit(int code) override;
   void DefaultProcessing(const WindowMessage& message) override;
 
-  // The user event the wave device posts its notices with: code 0 a finished
-  // block (data1 the header, data2 the target), 1 the close (data2 the target).
+  // The user event that wakes the loop for the wave device.
   static Uint32 WaveEventType();
+  void SetAudioClient(SdlAudioClient* client) { audio_ = client; }
 
  private:
   void Dispatch(const WindowMessage& message);
@@ -51,6 +65,7 @@ class SdlWindowHost final : public WindowHost {
   int scale_ = 1;  // screen pixels per picture pixel, each way
   SDL_TimerID timer_ = 0;
   uint32_t timerId_ = 0;
+  SdlAudioClient* audio_ = nullptr;
 };
 
 // The virtual-key code of an SDL key with its modifiers, or 0 for a key the

@@ -3,7 +3,7 @@
 namespace velmora {
 
 int32_t SimClock::NowSeconds() {
-  return static_cast<int32_t>(startSeconds_ + NowMs() / 1000);
+  return static_cast<int32_t>(startSeconds_ + (NowMs() + AsleepMs() + StalledMs()) / 1000);
 }
 
 std::string SimClock::LocalHourMinute(int32_t seconds) {

@@ -25,8 +25,20 @@ class SimClock final : public Clock {
   int32_t NowSeconds() override;
   std::string LocalHourMinute(int32_t seconds) override;
   void Sleep(int32_t milliseconds) override;
+  int64_t MonotonicMs() override { return NowMs() + StalledMs(); }
+  int64_t AsleepMs() override { return asleepMs_.load(std::memory_order_relaxed); }
 
-  // Virtual milliseconds since the clock was made.
+  // A suspend of the computer: the calendar moves on by `milliseconds` while
+  // the virtual time (and with it every event) stands still.
+  void Suspend(int64_t milliseconds) { asleepMs_.fetch_add(milliseconds, std::memory_order_relaxed); }
+  // The process stopped while the computer was awake (SIGSTOP, a machine
+  // too busy to run it): the calendar and the monotonic clock move on by
+  // `milliseconds`, while the virtual time, the device's pace with it, stands
+  // still.
+  void Stall(int64_t milliseconds) { stalledMs_.fetch_add(milliseconds, std::memory_order_relaxed); }
+  int64_t StalledMs() const { return stalledMs_.load(std::memory_order_relaxed); }
+
+  // Virtual milliseconds awake since the clock was made.
   int64_t NowMs() const { return nowMs_.load(std::memory_order_relaxed); }
   // Moves the time on by `milliseconds`, running the events due meanwhile.
   void Advance(int64_t milliseconds);
@@ -42,6 +54,8 @@ class SimClock final : public Clock {
   int32_t startSeconds_;
   int32_t utcOffsetSeconds_;
   std::atomic<int64_t> nowMs_{0};
+  std::atomic<int64_t> asleepMs_{0};
+  std::atomic<int64_t> stalledMs_{0};
   std::multimap<int64_t, std::function<void()>> events_;
 };
 

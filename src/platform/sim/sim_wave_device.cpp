@@ -6,16 +6,33 @@ namespace {
 constexpr int64_t kBlockPlayMs = 1000;
 }
 
-bool SimWaveDevice::Open(const WaveFormat& format, WaveNoticeTarget& target) {
-  if (!opens_) return false;
+bool SimWaveDevice::Open(const WaveFormat& format, WaveNoticeTarget& target, std::string& why) {
   format_ = format;
   target_ = &target;
   open_ = true;
-  return true;
+  away_ = !opens_;
+  if (away_) why = "no simulated device";
+  return opens_;
+}
+
+void SimWaveDevice::Lose(const std::string& reason) {
+  if (!open_ || away_) return;
+  away_ = true;
+  ++generation_;
+  queue_.clear();
+  WaveNoticeTarget* target = target_;
+  clock_.At(clock_.NowMs(), [target, reason] { target->OnWaveLost(reason); });
+}
+
+void SimWaveDevice::ComeBack() {
+  if (!open_ || !away_) return;
+  away_ = false;
+  WaveNoticeTarget* target = target_;
+  clock_.At(clock_.NowMs(), [target] { target->OnWaveBack(); });
 }
 
 void SimWaveDevice::Write(WaveHeader& header) {
-  if (!open_) return;
+  if (!open_ || away_) return;
   if (!header.prepared) ++unpreparedWrites_;
   queue_.push_back(&header);
   if (queue_.size() == 1) StartNext();
@@ -39,9 +56,14 @@ void SimWaveDevice::Finish(uint64_t generation) {
 void SimWaveDevice::Close() {
   if (!open_) return;
   open_ = false;
+  const bool wasAway = away_;
+  away_ = false;
   ++generation_;
   queue_.clear();
   // Posted like a window message: it arrives after the caller has returned.
+  // A device that was away closes without a notice, as a real one that
+  // never opened.
+  if (wasAway) return;
   WaveNoticeTarget* target = target_;
   clock_.At(clock_.NowMs(), [target] { target->OnWaveClosed(); });
 }

@@ -110,7 +110,7 @@ PacedWaveDevice::~PacedWaveDevice() {
   Close();
 }
 
-bool PacedWaveDevice::Open(const WaveFormat&, WaveNoticeTarget& target) {
+bool PacedWaveDevice::Open(const WaveFormat&, WaveNoticeTarget& target, std::string&) {
   target_ = &target;
   {
     std::lock_guard lock(mutex_);
@@ -122,7 +122,7 @@ bool PacedWaveDevice::Open(const WaveFormat&, WaveNoticeTarget& target) {
 
 void PacedWaveDevice::Write(WaveHeader& header) {
   std::lock_guard lock(mutex_);
-  if (!open_) return;
+  if (!open_ || away_) return;
   queue_.push_back(&header);
   changed_.notify_one();
 }
@@ -145,11 +145,16 @@ void PacedWaveDevice::Play() {
       if (!open_) return;
       block = queue_.front();
     }
-    // The block plays for a second of the fast clock; a close cuts it short.
+    // The block plays for a second of the fast clock; a close cuts it short,
+    // and a loss drops it.
     blockEnd += blockTime;
     {
       std::unique_lock lock(mutex_);
-      if (changed_.wait_until(lock, blockEnd, [this] { return !open_; })) return;
+      const bool cut = changed_.wait_until(lock, blockEnd, [this, block] {
+        return !open_ || queue_.empty() || queue_.front() != block;
+      });
+      if (!open_) return;
+      if (cut) continue;
       queue_.pop_front();
     }
     bytes.resize(static_cast<size_t>(block->bufferLength));
@@ -159,6 +164,28 @@ void PacedWaveDevice::Play() {
     WaveNoticeTarget* target = target_;
     host_.PostCall([target, block] { target->OnWaveBlockDone(block); });
   }
+}
+
+void PacedWaveDevice::Lose(const std::string& reason) {
+  {
+    std::lock_guard lock(mutex_);
+    if (!open_ || away_) return;
+    away_ = true;
+    queue_.clear();
+    changed_.notify_all();
+  }
+  WaveNoticeTarget* target = target_;
+  host_.PostCall([target, reason] { target->OnWaveLost(reason); });
+}
+
+void PacedWaveDevice::ComeBack() {
+  {
+    std::lock_guard lock(mutex_);
+    if (!open_ || !away_) return;
+    away_ = false;
+  }
+  WaveNoticeTarget* target = target_;
+  host_.PostCall([target] { target->OnWaveBack(); });
 }
 
 void PacedWaveDevice::Close() {

@@ -32,6 +32,8 @@ class FastClock final : public Clock {
   int32_t NowSeconds() override;
   std::string LocalHourMinute(int32_t seconds) override;
   void Sleep(int32_t milliseconds) override;
+  int64_t MonotonicMs() override { return NowMs(); }
+  int64_t AsleepMs() override { return 0; }
   int64_t NowMs() const;  // fast milliseconds since the clock was made
   int Speed() const { return speed_; }
 
@@ -50,6 +52,9 @@ class QueueHost final : public WindowHost {
   void StartTimer(uint32_t id, int periodMs) override;
   void StopTimer(uint32_t id) override;
   void ShowMessageBox(const std::string& caption, const std::string& text, BoxIcon) override;
+  void ShowWarningBox(const std::string& caption, const std::string& text) override {
+    ShowMessageBox(caption, text, BoxIcon::kWarning);
+  }
   void PostQuit(int code) override;
   void DefaultProcessing(const WindowMessage& message) override;
 
@@ -88,11 +93,16 @@ class PacedWaveDevice final : public WaveDevice {
   PacedWaveDevice(QueueHost& host, FastClock& clock) : host_(host), clock_(clock) {}
   ~PacedWaveDevice() override;
 
-  bool Open(const WaveFormat& format, WaveNoticeTarget& target) override;
+  bool Open(const WaveFormat& format, WaveNoticeTarget& target, std::string& why) override;
   void Prepare(WaveHeader& header) override { header.prepared = true; }
   void Write(WaveHeader& header) override;
   void Unprepare(WaveHeader& header) override { header.prepared = false; }
   void Close() override;
+
+  // Any thread: the device goes away (its blocks are dropped, it plays
+  // nothing) and, later, comes back; each said once to the window thread.
+  void Lose(const std::string& reason);
+  void ComeBack();
 
   std::function<void(const std::vector<uint8_t>&)> tap;
   int64_t BlocksPlayed() const { return played_.load(); }
@@ -107,6 +117,7 @@ class PacedWaveDevice final : public WaveDevice {
   std::condition_variable changed_;
   std::deque<WaveHeader*> queue_;
   bool open_ = false;
+  bool away_ = false;  // guarded by mutex_
   std::thread player_;
   std::atomic<int64_t> played_{0};
 };

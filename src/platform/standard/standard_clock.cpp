@@ -1,8 +1,14 @@
 // The machine's clock through the C++ standard library: time(), localtime and
-// std::this_thread::sleep_for. Portable to every back-end.
+// std::this_thread::sleep_for; for the time awake and asleep, the system's
+// own counters (CLOCK_MONOTONIC and CLOCK_BOOTTIME on Linux, the unbiased and
+// the plain interrupt time on Windows).
 #include <chrono>
 #include <ctime>
 #include <thread>
+
+#if defined(_WIN32)
+#include "platform/win32/windows_api.h"
+#endif
 
 #include "platform/clock.h"
 
@@ -27,6 +33,38 @@ class StandardClock final : public Clock {
   void Sleep(int32_t milliseconds) override {
     if (milliseconds > 0) std::this_thread::sleep_for(std::chrono::milliseconds(milliseconds));
   }
+
+#if defined(_WIN32)
+  // Both counts are in 100-ns units; the unbiased one leaves out sleep and
+  // hibernation (Windows 7 and later).
+  int64_t MonotonicMs() override {
+    ULONGLONG awake = 0;
+    QueryUnbiasedInterruptTime(&awake);
+    return static_cast<int64_t>(awake / 10000);
+  }
+  int64_t AsleepMs() override {
+    ULONGLONG awake = 0;
+    QueryUnbiasedInterruptTime(&awake);
+    const auto all = static_cast<int64_t>(GetTickCount64());
+    const int64_t asleep = all - static_cast<int64_t>(awake / 10000);
+    return asleep > 0 ? asleep : 0;
+  }
+#else
+  int64_t MonotonicMs() override { return Milliseconds(CLOCK_MONOTONIC); }
+  int64_t AsleepMs() override {
+    // Read together, so the two differ only by the time spent suspended.
+    const int64_t all = Milliseconds(CLOCK_BOOTTIME);
+    const int64_t awake = Milliseconds(CLOCK_MONOTONIC);
+    return all > awake ? all - awake : 0;
+  }
+
+ private:
+  static int64_t Milliseconds(clockid_t id) {
+    timespec t{};
+    clock_gettime(id, &t);
+    return static_cast<int64_t>(t.tv_sec) * 1000 + t.tv_nsec / 1000000;
+  }
+#endif
 };
 
 }  // namespace

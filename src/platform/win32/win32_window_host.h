@@ -35,6 +35,11 @@ class Win32WindowHost final : public WindowHost {
   void StartTimer(uint32_t id, int periodMs) override;
   void StopTimer(uint32_t id) override;
   void ShowMessageBox(const std::string& caption, const std::string& text, BoxIcon icon) override;
+  // MessageBoxA's own loop goes on dispatching the window's messages, the
+  // wave notices and the timer among them: the night plays on under it.
+  void ShowWarningBox(const std::string& caption, const std::string& text) override {
+    ShowMessageBox(caption, text, BoxIcon::kWarning);
+  }
   void PostQuit(int code) override;
   void DefaultProcessing(const WindowMessage&) override {}
 
