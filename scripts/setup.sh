@@ -18,13 +18,16 @@ for option in "$@"; do
       # a headless sway for Wayland); the Windows build's run under Wine with
       # PulseAudio capturing its sound; the package is checked with lintian;
       # the code with clang-format and clang-tidy; the light box's firmware is
-      # built with avr-gcc and run in simavr.
+      # built with avr-gcc and run in simavr; SDL's X11 message boxes need the
+      # X core fonts; the sound server's faults are played against PulseAudio
+      # and PipeWire.
       packages+=("${windows[@]}" xvfb xdotool imagemagick clang libclang-rt-14-dev man-db
                  clang-format clang-tidy x11-xserver-utils suckless-tools
                  python3-dbusmock dbus desktop-file-utils appstream
                  sway grim libgl1-mesa-dri libegl-mesa0
                  gcc-avr avr-libc binutils-avr simavr libsimavr-dev libsimavrparts1 avrdude
-                 wine wine64 pulseaudio pulseaudio-utils dpkg-dev lintian fakeroot)
+                 wine wine64 pulseaudio pulseaudio-utils dpkg-dev lintian fakeroot
+                 xfonts-base x11-utils pipewire pipewire-pulse wireplumber)
       ;;
     --bench) packages+=(flac time xvfb xdotool) ;;
     *) echo "usage: scripts/setup.sh [--windows] [--tests] [--bench]" >&2; exit 2 ;;

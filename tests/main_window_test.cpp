@@ -257,18 +257,20 @@ TEST(MainWindowTest, TheTimerStandsInWhileTheDeviceIsAway) {
            {"tick", 3500, 3000, 4, 3, {}},
            {"tick", 3900, 3000, 4, 3, {}},
            {"tick", 5200, 5000, 6, 5, {}},
-           {"back", 5300, 5000, 6, 5, {"kill timer 7fff", "wave write 5", "wave write 6"}},
-           {"done", 6300, 6000, 7, 6, {"wave write 7"}},
-           {"tick", 7300, 6000, 7, 6, {}},  // a tick left over changes nothing
-           {"lost", 7400, 6000, 7, 6, {"timer 7fff 1000"}},
-           {"tick", 8500, 7000, 8, 7, {}},
-           {"escape", 8600, 7000, 8, 7, {"kill timer 7fff", "wave close", "quit 0"}},
+           // 700 ms into block 5: it is handed back, and the device starts at 6.
+           {"back", 5700, 6000, 7, 6, {"kill timer 7fff", "wave write 6", "wave write 7"}},
+           {"done", 6700, 7000, 8, 7, {"wave write 8"}},
+           {"tick", 7300, 7000, 8, 7, {}},  // a tick left over changes nothing
+           // Block 7 began at 6700: the stand-in goes on from there.
+           {"lost", 7400, 7000, 8, 7, {"timer 7fff 1000"}},
+           {"tick", 8800, 9000, 10, 9, {}},
+           {"escape", 8900, 9000, 10, 9, {"kill timer 7fff", "wave close", "quit 0"}},
        }) {
     b.sim.Advance(step.atMs - b.sim.NowMs());
     const std::string what = step.what;
     if (what == "tick") b.Send(WindowEvent::kTimer, kTickTimerId);
     if (what == "back") b.app.OnWaveBack();
-    if (what == "done") b.Send(WindowEvent::kWaveDone, 0, &b.app.ring.waveHeaders[5]);
+    if (what == "done") b.Send(WindowEvent::kWaveDone, 0, &b.app.ring.waveHeaders[6]);
     if (what == "lost") b.app.OnWaveLost("unplugged");
     if (what == "escape") b.Key(kVkEscape);
     EXPECT_EQ(b.state.playedMs, step.playedMs) << what << " at " << step.atMs;

@@ -173,9 +173,7 @@ void App::OnWaveLost(const std::string& reason) {
 void App::OnWaveBack() {
   if (ring.closed || !ring.deviceAway) return;
   services.host.StopTimer(kTickTimerId);
-  // The blocks due up to now first: the device starts at the present.
-  if (StandInTick(ring, state, services.clock.MonotonicMs()) > 0) services.host.Invalidate();
-  DeviceBack(ring, state);
+  if (DeviceBack(ring, state, services.clock.MonotonicMs()) > 0) services.host.Invalidate();
   Say("velmora: the sound is back");
 }
 
@@ -210,7 +208,9 @@ intptr_t MainWindowProc(App& app, const WindowMessage& message) {
       Tick(app);
       break;
     case WindowEvent::kWaveDone:
-      if (OnBlockDone(app.ring, s, message.header)) app.services.host.Invalidate();
+      if (OnBlockDone(app.ring, s, message.header, app.services.clock.MonotonicMs())) {
+        app.services.host.Invalidate();
+      }
       break;
   }
   return 0;

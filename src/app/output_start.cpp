@@ -20,6 +20,7 @@ StartResult StartOutput(SharedState& s, const OutputServices& sv, OutputParts& p
       if (noDevice.empty()) noDevice = "it would not open";
       DeviceLost(parts.ring, sv.clock.MonotonicMs());
     }
+    parts.ring.lastBlockBackMs = sv.clock.MonotonicMs();  // block 0 begins
     parts.generator.ring = parts.ring.storage;
   } else {
     const PortAccessResult access = sv.portAccess->SetUpPortAccess(s.lptDataPort);

@@ -41,8 +41,7 @@ void SimSoundRun::OnWaveLost(const std::string&) {
 }
 
 void SimSoundRun::OnWaveBack() {
-  StandInTick(ring, state, clock.MonotonicMs());
-  DeviceBack(ring, state);
+  DeviceBack(ring, state, clock.MonotonicMs());
 }
 
 void SimSoundRun::OnWaveBlockDone(WaveHeader* header) {
@@ -50,7 +49,7 @@ void SimSoundRun::OnWaveBlockDone(WaveHeader* header) {
     pending_.push_back(header);
     return;
   }
-  OnBlockDone(ring, state, header);
+  OnBlockDone(ring, state, header, clock.MonotonicMs());
 }
 
 }  // namespace velmora

@@ -99,12 +99,13 @@ void BlockPlayed(AudioRing& ring, SharedState& state) {
 }
 }  // namespace
 
-bool OnBlockDone(AudioRing& ring, SharedState& state, const void* header) {
+bool OnBlockDone(AudioRing& ring, SharedState& state, const void* header, int64_t nowMs) {
   const auto address = reinterpret_cast<uintptr_t>(header);
   if (address < reinterpret_cast<uintptr_t>(&ring.waveHeaders[0]) ||
       address > reinterpret_cast<uintptr_t>(&ring.waveHeaders[kRingBlocks - 1])) {
     return false;
   }
+  if (nowMs >= 0) ring.lastBlockBackMs = nowMs;
   BlockPlayed(ring, state);
   return true;
 }
@@ -112,7 +113,11 @@ bool OnBlockDone(AudioRing& ring, SharedState& state, const void* header) {
 void DeviceLost(AudioRing& ring, int64_t nowMs) {
   if (ring.closed || ring.deviceAway) return;
   ring.deviceAway = true;
-  ring.awaySinceMs = nowMs;
+  // A device that stopped handing blocks back some seconds before it was
+  // found lost owes those seconds: the stand-in makes them up at once.
+  ring.awaySinceMs = ring.lastBlockBackMs >= 0 && ring.lastBlockBackMs <= nowMs
+                         ? ring.lastBlockBackMs
+                         : nowMs;
   ring.blocksStoodIn = 0;
 }
 
@@ -129,9 +134,17 @@ int32_t StandInTick(AudioRing& ring, SharedState& state, int64_t nowMs) {
   return handed;
 }
 
-void DeviceBack(AudioRing& ring, SharedState& state) {
-  if (!ring.deviceAway || ring.closed) return;
+int32_t DeviceBack(AudioRing& ring, SharedState& state, int64_t nowMs) {
+  if (!ring.deviceAway || ring.closed) return 0;
+  int32_t handed = StandInTick(ring, state, nowMs);
+  const int64_t intoBlock = nowMs - ring.awaySinceMs - ring.blocksStoodIn * 1000;
+  if (intoBlock >= 500) {
+    ++ring.blocksStoodIn;
+    BlockPlayed(ring, state);
+    ++handed;
+  }
   ring.deviceAway = false;
+  ring.lastBlockBackMs = nowMs;
   const int32_t queued = state.blocksQueued;
   for (const int32_t block : {queued - 1, queued}) {
     WaveHeader& header = ring.waveHeaders[block & kRingBlockMask];
@@ -139,6 +152,7 @@ void DeviceBack(AudioRing& ring, SharedState& state) {
     ring.waveDevice->Write(header);
   }
   state.lastHeader = queued & kRingBlockMask;
+  return handed;
 }
 
 void CloseAudioRing(AudioRing& ring) {

@@ -46,8 +46,10 @@ struct AudioRing {
   std::array<WaveHeader, kRingBlocks> waveHeaders{};
   bool closed = false;
   // While no device plays, the stand-in hands the blocks back, one for each
-  // second of the monotonic clock since the device went away.
+  // second of the monotonic clock since the block the device was playing
+  // began (the last block back, or the open).
   bool deviceAway = false;
+  int64_t lastBlockBackMs = -1;  // monotonic; -1 none yet
   int64_t awaySinceMs = 0;
   int64_t blocksStoodIn = 0;  // handed back since then
 };
@@ -65,11 +67,13 @@ void QueueNextBlock(AudioRing& ring, SharedState& state);
 
 // The finished-block notice: accepted when the header's address lies from
 // header 0 to header 15, both included. Returns whether it was accepted (the
-// caller then invalidates the window). Window thread.
-bool OnBlockDone(AudioRing& ring, SharedState& state, const void* header);
+// caller then invalidates the window). `nowMs`, the monotonic clock, tells
+// the stand-in where a loss found the device. Window thread.
+bool OnBlockDone(AudioRing& ring, SharedState& state, const void* header, int64_t nowMs = -1);
 
 // The device went away (or never opened) at `nowMs` of the monotonic clock:
-// from here on StandInTick plays its part. Window thread.
+// from here on StandInTick plays its part, from the time the block the device
+// was playing began. Window thread.
 void DeviceLost(AudioRing& ring, int64_t nowMs);
 
 // While the device is away: hands back every block due by `nowMs`, each as a
@@ -78,10 +82,13 @@ void DeviceLost(AudioRing& ring, int64_t nowMs);
 // Window thread.
 int32_t StandInTick(AudioRing& ring, SharedState& state, int64_t nowMs);
 
-// The device plays again: it is handed the block due now (the one the
-// stand-in's last tick started) and the one after it, as a device that had
-// never gone would hold them. Window thread.
-void DeviceBack(AudioRing& ring, SharedState& state);
+// The device plays again at `nowMs`: the blocks due are handed back, and the
+// device is handed the block due now and the one after it, as a device that
+// had never gone would hold them. A device can only start a block at its
+// beginning: past the middle of the block due, that block is handed back too
+// and the device starts with the next, so it plays within half a second of
+// the clock. Returns how many blocks were handed back. Window thread.
+int32_t DeviceBack(AudioRing& ring, SharedState& state, int64_t nowMs);
 
 // Closes the device and unprepares the headers, once only: a second call (the
 // device's own closed notice after the close path) does nothing. The bytes
