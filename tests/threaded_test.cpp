@@ -109,6 +109,27 @@ TEST(ThreadedAppTest, DeviceClosingMidNightRunsTheClosePath) {
   EXPECT_TRUE(t.app.ring.closed);
 }
 
+// The device away for a while: the timer thread's ticks hand the blocks back
+// meanwhile, the generator writes on, and the device plays again after.
+TEST(ThreadedAppTest, DeviceAwayAndBackMidNight) {
+  ThreadedApp t({"m1", "."});
+  std::thread script([&t] {
+    t.WaitFor([&] { return t.wave.BlocksPlayed() > 4; });
+    t.wave.Lose("unplugged");
+    const int32_t ticks = t.state.tickCount;
+    t.WaitFor([&] { return t.state.tickCount.Load() > ticks + 5; });
+    const int64_t played = t.wave.BlocksPlayed();
+    t.wave.ComeBack();
+    t.WaitFor([&] { return t.wave.BlocksPlayed() > played + 3; });
+    t.Key(kVkEscape);
+  });
+  EXPECT_EQ(RunVelmora(t.app), 0);
+  script.join();
+  EXPECT_FALSE(t.app.ring.deviceAway);
+  EXPECT_GT(t.wave.BlocksPlayed(), 8);
+  EXPECT_GT(t.state.playedMs, 12000);
+}
+
 TEST(ThreadedAppTest, LightModeWithTheLightThread) {
   ThreadedApp t({"m1", "!2", "r2", "+0"});
   std::thread script([&t] {
