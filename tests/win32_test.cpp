@@ -320,6 +320,119 @@ TEST(Win32WaveDeviceTest, EachBlockIsALoopPlayedOnceInPlace) {
   EXPECT_EQ(device.SystemHeader(blocks[kRingBlocks]), nullptr);  // the ring has sixteen
 }
 
+// A fake WinMM layer: every call recorded, the answers of open and write set
+// by the test, handles numbered from 1, and a clock the test moves.
+namespace fake_mm {
+std::vector<std::string> calls;
+std::vector<MMRESULT> opens;  // the answers of the next opens; then success
+MMRESULT writeAnswer = MMSYSERR_NOERROR;
+uintptr_t handles = 0;
+int64_t now = 0;
+MMRESULT WINAPI Open(LPHWAVEOUT out, UINT device, LPCWAVEFORMATEX, DWORD_PTR, DWORD_PTR,
+                     DWORD flags) {
+  calls.push_back(device == WAVE_MAPPER && flags == CALLBACK_WINDOW ? "open" : "open?");
+  const MMRESULT answer = opens.empty() ? MMSYSERR_NOERROR : opens.front();
+  if (!opens.empty()) opens.erase(opens.begin());
+  if (answer == MMSYSERR_NOERROR) *out = reinterpret_cast<HWAVEOUT>(++handles);
+  return answer;
+}
+MMRESULT WINAPI Prepare(HWAVEOUT, LPWAVEHDR, UINT) {
+  return MMSYSERR_NOERROR;
+}
+MMRESULT WINAPI Write(HWAVEOUT, LPWAVEHDR, UINT) {
+  calls.push_back("write");
+  return writeAnswer;
+}
+MMRESULT WINAPI Unprepare(HWAVEOUT, LPWAVEHDR, UINT) {
+  return MMSYSERR_NOERROR;
+}
+MMRESULT WINAPI Reset(HWAVEOUT out) {
+  calls.push_back("reset " + std::to_string(reinterpret_cast<uintptr_t>(out)));
+  return MMSYSERR_NOERROR;
+}
+MMRESULT WINAPI Close(HWAVEOUT out) {
+  calls.push_back("close " + std::to_string(reinterpret_cast<uintptr_t>(out)));
+  return MMSYSERR_NOERROR;
+}
+int64_t Now() {
+  return now;
+}
+}  // namespace fake_mm
+
+struct NoticeLog final : WaveNoticeTarget {
+  std::vector<std::string> said;
+  void OnWaveBlockDone(WaveHeader*) override { said.push_back("done"); }
+  void OnWaveClosed() override { said.push_back("closed"); }
+  void OnWaveLost(const std::string& reason) override { said.push_back("lost: " + reason); }
+  void OnWaveBack() override { said.push_back("back"); }
+};
+
+// No device at start, a device that stops handing blocks back, a write that
+// fails: each is said lost once, WAVE_MAPPER is opened again at the timer's
+// ticks, and what the old handle sends afterwards is not taken for the new
+// device's; only velmora's own close is passed on as the close.
+TEST(Win32WaveDeviceTest, LostFoundAndReopenedOnceASecond) {
+  GdiCanvas canvas(288, 272);
+  Win32WindowHost host(GetModuleHandleA(nullptr), canvas);
+  fake_mm::calls.clear();
+  fake_mm::opens = {MMSYSERR_NODRIVER, MMSYSERR_NODRIVER};
+  fake_mm::handles = 0;
+  fake_mm::now = 0;
+  WinMm mm{&fake_mm::Open,  &fake_mm::Prepare, &fake_mm::Write, &fake_mm::Unprepare,
+           &fake_mm::Reset, &fake_mm::Close,   &fake_mm::Now};
+  Win32WaveDevice device(host, mm);
+  NoticeLog target;
+  WaveHeader block;
+  std::array<std::atomic<uint64_t>, 4> words{};
+  block.data = words.data();
+  block.bufferLength = 32;
+  std::string why;
+  EXPECT_FALSE(device.Open(WaveFormat{}, target, why));
+  EXPECT_EQ(why, "wave output error " + std::to_string(MMSYSERR_NODRIVER));
+  const LPARAM ours = reinterpret_cast<LPARAM>(device.SystemHeader(block));
+  struct Step {
+    const char* what;
+    int64_t atMs;
+    std::vector<std::string> calls, said;
+  };
+  for (const Step& step : std::vector<Step>{
+           {"write", 0, {}, {}},  // no device: nothing reaches WinMM
+           {"tick", 1000, {"open"}, {}},
+           {"tick", 2000, {"open"}, {"back"}},
+           {"write", 2000, {"write"}, {}},
+           {"done 1", 3000, {}, {"done"}},
+           {"write", 3000, {"write"}, {}},
+           {"tick", 5900, {}, {}},
+           {"tick", 6000, {"reset 1", "close 1"}, {"lost: no block came back for 3 s"}},
+           {"done 1", 6000, {}, {}},   // the reset's blocks: not played
+           {"close 1", 6000, {}, {}},  // the close of a lost device: not velmora's
+           {"tick", 7000, {"open"}, {"back"}},
+           {"fail writes", 7000, {"write"}, {}},
+           {"tick", 8000, {"reset 2", "close 2"}, {"lost: a block could not be written"}},
+           {"tick", 9000, {"open"}, {"back"}},
+           {"close", 9000, {"reset 3", "close 3"}, {}},
+           {"close 3", 9000, {}, {"closed"}},  // velmora's own close keeps its meaning
+           {"tick", 10000, {}, {}},            // closed: no reopen
+       }) {
+    fake_mm::calls.clear();
+    target.said.clear();
+    fake_mm::now = step.atMs;
+    const std::string what = step.what;
+    if (what == "write") device.Write(block);
+    if (what == "fail writes") {
+      fake_mm::writeAnswer = MMSYSERR_NODRIVER;
+      device.Write(block);
+      fake_mm::writeAnswer = MMSYSERR_NOERROR;
+    }
+    if (what == "tick") device.OnWaveTimer();
+    if (what == "close") device.Close();
+    if (what.rfind("done ", 0) == 0) device.OnWaveMessage(MM_WOM_DONE, std::stoul(what.substr(5)), ours);
+    if (what.rfind("close ", 0) == 0) device.OnWaveMessage(MM_WOM_CLOSE, std::stoul(what.substr(6)), 0);
+    EXPECT_EQ(fake_mm::calls, step.calls) << what << " at " << step.atMs;
+    EXPECT_EQ(target.said, step.said) << what << " at " << step.atMs;
+  }
+}
+
 // The execution-state calls, recorded in order.
 std::vector<EXECUTION_STATE> executionStates;
 EXECUTION_STATE answer = ES_CONTINUOUS;

@@ -1,31 +1,44 @@
 #include "platform/win32/win32_wave_device.h"
 
-#include <cstdio>
+#include <string>
 
 namespace velmora {
 
-bool Win32WaveDevice::Open(const WaveFormat& format, WaveNoticeTarget& target) {
+int64_t WinMm::AwakeMs() {
+  ULONGLONG awake = 0;  // in 100-ns units
+  QueryUnbiasedInterruptTime(&awake);
+  return static_cast<int64_t>(awake / 10000);
+}
+
+bool Win32WaveDevice::Open(const WaveFormat& format, WaveNoticeTarget& target, std::string& why) {
   target_ = &target;
+  wanted_ = true;
   host_.SetWaveMessageSink(this);
-  WAVEFORMATEX wave{};
-  wave.wFormatTag = format.formatTag;
-  wave.nChannels = format.channels;
-  wave.nSamplesPerSec = format.samplesPerSec;
-  wave.nAvgBytesPerSec = format.avgBytesPerSec;
-  wave.nBlockAlign = format.blockAlign;
-  wave.wBitsPerSample = format.bitsPerSample;
-  wave.cbSize = format.extraSize;
-  const MMRESULT result = waveOutOpen(
-      &out_, WAVE_MAPPER, &wave, reinterpret_cast<DWORD_PTR>(host_.Window()), 0, CALLBACK_WINDOW);
+  host_.StartWaveTimer();
+  wave_ = {};
+  wave_.wFormatTag = format.formatTag;
+  wave_.nChannels = format.channels;
+  wave_.nSamplesPerSec = format.samplesPerSec;
+  wave_.nAvgBytesPerSec = format.avgBytesPerSec;
+  wave_.nBlockAlign = format.blockAlign;
+  wave_.wBitsPerSample = format.bitsPerSample;
+  wave_.cbSize = format.extraSize;
+  if (TryOpen(why)) return true;
+  away_ = true;
+  return false;
+}
+
+bool Win32WaveDevice::TryOpen(std::string& why) {
+  HWAVEOUT out = nullptr;
+  const MMRESULT result = mm_.open(&out, WAVE_MAPPER, &wave_,
+                                   reinterpret_cast<DWORD_PTR>(host_.Window()), 0, CALLBACK_WINDOW);
   if (result != MMSYSERR_NOERROR) {
-    out_ = nullptr;
-    std::fprintf(stderr,
-                 "velmora: no sound device (wave output error %u); the window runs without "
-                 "sound, and velmora-render writes a night to a file\n",
-                 static_cast<unsigned>(result));
-    std::fflush(stderr);
+    why = "wave output error " + std::to_string(result);
     return false;
   }
+  out_ = out;
+  queued_ = 0;
+  writeFailed_ = false;
   return true;
 }
 
@@ -51,39 +64,83 @@ void Win32WaveDevice::Prepare(WaveHeader& header) {
   WAVEHDR* h = SystemHeader(header);
   if (out_ == nullptr || h == nullptr) return;
   // Preparing a prepared header does nothing, as the ring expects.
-  if (waveOutPrepareHeader(out_, h, sizeof(WAVEHDR)) == MMSYSERR_NOERROR) header.prepared = true;
+  if (mm_.prepare(out_, h, sizeof(WAVEHDR)) == MMSYSERR_NOERROR) header.prepared = true;
 }
 
 void Win32WaveDevice::Write(WaveHeader& header) {
   WAVEHDR* h = SystemHeader(header);
   if (out_ == nullptr || h == nullptr) return;
-  waveOutWrite(out_, h, sizeof(WAVEHDR));
+  if (mm_.write(out_, h, sizeof(WAVEHDR)) != MMSYSERR_NOERROR) {
+    // Said at the next timer tick, not from inside the ring's own call.
+    writeFailed_ = true;
+    return;
+  }
+  if (queued_ == 0) lastProgressMs_ = mm_.nowMs();
+  ++queued_;
 }
 
 void Win32WaveDevice::Unprepare(WaveHeader& header) {
   WAVEHDR* h = SystemHeader(header);
   if (out_ == nullptr || h == nullptr) return;
   // A header still queued stays prepared (the call answers "still playing").
-  if (waveOutUnprepareHeader(out_, h, sizeof(WAVEHDR)) == MMSYSERR_NOERROR) {
-    header.prepared = false;
-  }
+  if (mm_.unprepare(out_, h, sizeof(WAVEHDR)) == MMSYSERR_NOERROR) header.prepared = false;
 }
 
-void Win32WaveDevice::Close() {
+void Win32WaveDevice::Release() {
   if (out_ == nullptr) return;
-  waveOutReset(out_);
+  mm_.reset(out_);
   for (int i = 0; i < used_; ++i) {
-    if (waveOutUnprepareHeader(out_, &headers_[i], sizeof(WAVEHDR)) == MMSYSERR_NOERROR) {
+    if (mm_.unprepare(out_, &headers_[i], sizeof(WAVEHDR)) == MMSYSERR_NOERROR) {
       owners_[i]->prepared = false;
     }
   }
-  waveOutClose(out_);
+  mm_.close(out_);
   out_ = nullptr;
+  queued_ = 0;
 }
 
-void Win32WaveDevice::OnWaveMessage(UINT message, LPARAM lParam) {
+void Win32WaveDevice::Close() {
+  wanted_ = false;
+  away_ = false;
+  if (out_ == nullptr) return;
+  closing_ = true;
+  Release();
+}
+
+void Win32WaveDevice::GoAway(const std::string& reason) {
+  // The blocks the reset hands back, and the close, come as messages of the
+  // old handle: they are not passed on.
+  Release();
+  away_ = true;
+  writeFailed_ = false;
+  target_->OnWaveLost(reason);
+}
+
+void Win32WaveDevice::OnWaveTimer() {
+  if (!wanted_) return;
+  if (away_) {
+    std::string why;
+    if (TryOpen(why)) {
+      away_ = false;
+      target_->OnWaveBack();
+    }
+    return;
+  }
+  if (writeFailed_) {
+    GoAway("a block could not be written");
+  } else if (queued_ > 0 && mm_.nowMs() - lastProgressMs_ >= kSilentDeviceMs) {
+    GoAway("no block came back for 3 s");
+  }
+}
+
+void Win32WaveDevice::OnWaveMessage(UINT message, WPARAM wParam, LPARAM lParam) {
   if (target_ == nullptr) return;
+  const auto* from = reinterpret_cast<const void*>(wParam);
   if (message == MM_WOM_DONE) {
+    // A block of a handle given up (a lost device's reset) was not played.
+    if (out_ == nullptr || from != reinterpret_cast<const void*>(out_)) return;
+    if (queued_ > 0) --queued_;
+    lastProgressMs_ = mm_.nowMs();
     // Our own headers lead back to the ring's; anything else is passed on as
     // it came, and the ring does not take it for one of its own.
     const auto* h = reinterpret_cast<const WAVEHDR*>(lParam);
@@ -92,7 +149,7 @@ void Win32WaveDevice::OnWaveMessage(UINT message, LPARAM lParam) {
       if (&headers_[i] == h) header = owners_[i];
     }
     target_->OnWaveBlockDone(header);
-  } else if (message == MM_WOM_CLOSE) {
+  } else if (message == MM_WOM_CLOSE && closing_) {
     target_->OnWaveClosed();
   }
 }

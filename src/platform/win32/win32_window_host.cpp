@@ -104,7 +104,9 @@ LRESULT Win32WindowHost::Handle(HWND window, UINT message, WPARAM wParam, LPARAM
     canvas_.SetWindow(window);
   }
   if (message == MM_WOM_DONE || message == MM_WOM_CLOSE) {
-    if (waveSink_) waveSink_->OnWaveMessage(message, lParam);
+    if (waveSink_) waveSink_->OnWaveMessage(message, wParam, lParam);
+  } else if (message == WM_TIMER && wParam == kWaveTimerId) {
+    if (waveSink_) waveSink_->OnWaveTimer();
   } else if (WindowMessage m; handler_ && TranslateWindowMessage(message, wParam, lParam, m)) {
     if (handler_(m) == -1 && message == WM_CREATE) {
       // Start-up stopped: the window goes again, and nothing more reaches the
@@ -146,6 +148,10 @@ void Win32WindowHost::Invalidate() {
 
 void Win32WindowHost::StartTimer(uint32_t id, int periodMs) {
   SetTimer(window_, id, static_cast<UINT>(periodMs), nullptr);
+}
+
+void Win32WindowHost::StartWaveTimer() {
+  if (window_) SetTimer(window_, kWaveTimerId, 1000, nullptr);
 }
 
 void Win32WindowHost::StopTimer(uint32_t id) {

@@ -17,11 +17,12 @@ namespace velmora {
 
 class GdiCanvas;
 
-// Receives the wave-output messages of the main window.
+// Receives the wave-output messages of the main window, and the wave timer.
 class WaveMessageSink {
  public:
   virtual ~WaveMessageSink() = default;
-  virtual void OnWaveMessage(UINT message, LPARAM lParam) = 0;
+  virtual void OnWaveMessage(UINT message, WPARAM wParam, LPARAM lParam) = 0;
+  virtual void OnWaveTimer() = 0;
 };
 
 class Win32WindowHost final : public WindowHost {
@@ -46,6 +47,10 @@ class Win32WindowHost final : public WindowHost {
   // The window, from the first message of its creation on (so during start-up).
   HWND Window() const { return window_; }
   void SetWaveMessageSink(WaveMessageSink* sink) { waveSink_ = sink; }
+  // A one-second timer of the window for the wave device alone (its own
+  // identifier, so the program's tick does not see it).
+  void StartWaveTimer();
+  static constexpr UINT_PTR kWaveTimerId = 0x7FFE;
 
  private:
   static LRESULT CALLBACK WindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
