@@ -14,8 +14,8 @@ namespace velmora {
 namespace {
 
 using testing::NightRecorder;
-using testing::StepRecord;
 using testing::ReadWords;
+using testing::StepRecord;
 
 struct CountingTarget : WaveNoticeTarget {
   int done = 0, closed = 0;

@@ -426,8 +426,10 @@ TEST(Win32WaveDeviceTest, LostFoundAndReopenedOnceASecond) {
     }
     if (what == "tick") device.OnWaveTimer();
     if (what == "close") device.Close();
-    if (what.rfind("done ", 0) == 0) device.OnWaveMessage(MM_WOM_DONE, std::stoul(what.substr(5)), ours);
-    if (what.rfind("close ", 0) == 0) device.OnWaveMessage(MM_WOM_CLOSE, std::stoul(what.substr(6)), 0);
+    if (what.rfind("done ", 0) == 0)
+      device.OnWaveMessage(MM_WOM_DONE, std::stoul(what.substr(5)), ours);
+    if (what.rfind("close ", 0) == 0)
+      device.OnWaveMessage(MM_WOM_CLOSE, std::stoul(what.substr(6)), 0);
     EXPECT_EQ(fake_mm::calls, step.calls) << what << " at " << step.atMs;
     EXPECT_EQ(target.said, step.said) << what << " at " << step.atMs;
   }

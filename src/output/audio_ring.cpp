@@ -115,9 +115,8 @@ void DeviceLost(AudioRing& ring, int64_t nowMs) {
   ring.deviceAway = true;
   // A device that stopped handing blocks back some seconds before it was
   // found lost owes those seconds: the stand-in makes them up at once.
-  ring.awaySinceMs = ring.lastBlockBackMs >= 0 && ring.lastBlockBackMs <= nowMs
-                         ? ring.lastBlockBackMs
-                         : nowMs;
+  ring.awaySinceMs =
+      ring.lastBlockBackMs >= 0 && ring.lastBlockBackMs <= nowMs ? ring.lastBlockBackMs : nowMs;
   ring.blocksStoodIn = 0;
 }
 

@@ -71,7 +71,7 @@ class SdlWaveDevice final : public WaveDevice, public SdlAudioClient {
   bool closedNotice_ = false;  // the close, still to be said
 
   std::mutex mutex_;
-  std::deque<WaveHeader*> queue_;     // guarded by mutex_
+  std::deque<WaveHeader*> queue_;      // guarded by mutex_
   std::vector<WaveHeader*> finished_;  // guarded by mutex_
   std::atomic<bool> wakePending_{false};
   int32_t offset_ = 0;  // into the front block; audio thread only

@@ -30,12 +30,16 @@ class SimClock final : public Clock {
 
   // A suspend of the computer: the calendar moves on by `milliseconds` while
   // the virtual time (and with it every event) stands still.
-  void Suspend(int64_t milliseconds) { asleepMs_.fetch_add(milliseconds, std::memory_order_relaxed); }
+  void Suspend(int64_t milliseconds) {
+    asleepMs_.fetch_add(milliseconds, std::memory_order_relaxed);
+  }
   // The process stopped while the computer was awake (SIGSTOP, a machine
   // too busy to run it): the calendar and the monotonic clock move on by
   // `milliseconds`, while the virtual time, the device's pace with it, stands
   // still.
-  void Stall(int64_t milliseconds) { stalledMs_.fetch_add(milliseconds, std::memory_order_relaxed); }
+  void Stall(int64_t milliseconds) {
+    stalledMs_.fetch_add(milliseconds, std::memory_order_relaxed);
+  }
   int64_t StalledMs() const { return stalledMs_.load(std::memory_order_relaxed); }
 
   // Virtual milliseconds awake since the clock was made.

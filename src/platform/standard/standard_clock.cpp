@@ -50,7 +50,9 @@ class StandardClock final : public Clock {
     return asleep > 0 ? asleep : 0;
   }
 #else
-  int64_t MonotonicMs() override { return Milliseconds(CLOCK_MONOTONIC); }
+  int64_t MonotonicMs() override {
+    return Milliseconds(CLOCK_MONOTONIC);
+  }
   int64_t AsleepMs() override {
     // Read together, so the two differ only by the time spent suspended.
     const int64_t all = Milliseconds(CLOCK_BOOTTIME);
