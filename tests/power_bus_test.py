@@ -8,8 +8,9 @@ system bus): with logind mocked (python3-dbusmock's template), an inhibitor
 by "Velmora" of "idle" is listed while velmora plays (in sound mode, and in
 light mode with its lamps on a pty), and none after Escape
 or after kill -9; with a desktop portal mocked, its Inhibit is called with
-flags 4 and the request is closed at Escape, and logind is not asked; with
-no bus at all, one line on stderr and the night plays. Runs under Debian's
+flags 4 and the request is closed at Escape, and logind is not asked; a
+portal that never answers holds velmora back about 2 s, not 25; with no bus
+at all, one line on stderr and the night plays. Runs under Debian's
 /usr/bin/python3, which sees python3-dbusmock; exit 77 when a tool is missing.
 """
 import os
@@ -161,6 +162,24 @@ try:
     check("portal: Escape ends with 0", status == 0, status)
     check("portal: the request closed at Escape", [c[0] for c in calls(request)] == ["Close"],
           calls(request))
+
+    # A portal that never answers (its Inhibit hangs for 60 s): the call gives
+    # up within about 2 s, logind holds the computer instead, and the window
+    # comes within seconds rather than after sd-bus's 25 s.
+    silent = private_bus(work, "silent")
+    mock(silent, PORTAL, PORTAL_PATH, "org.freedesktop.portal.Inhibit")
+    hung = proxy(silent, PORTAL, PORTAL_PATH)
+    hung.AddMethod("org.freedesktop.portal.Inhibit", "Inhibit", "sua{sv}", "o",
+                   "import time; time.sleep(60); ret = dbus.ObjectPath('/x')", dbus_interface=MOCK)
+    started = time.monotonic()
+    p = velmora(display, silent, system)
+    wid = window_up(display)
+    took = time.monotonic() - started
+    check(f"silent portal: the window comes within 8 s ({took:.1f} s)", bool(wid) and took < 8)
+    check("silent portal: logind holds instead", wait_for(lambda: held in inhibitors(), 10),
+          inhibitors())
+    status, err = escape(display, wid, p)
+    check("silent portal: Escape ends with 0", status == 0, status)
 
     # No bus at all: one line, and the night plays on.
     none = "unix:path=" + os.path.join(work, "no-such-bus")
