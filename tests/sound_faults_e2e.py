@@ -9,6 +9,9 @@ under Xvfb with SDL's pulseaudio driver. CASE is one of:
 
   restart   the server killed after the programme's first pulses are heard
             and started again 20 s later
+  restart-pipewire
+            the same against PipeWire run headless, its pipewire-pulse
+            killed and started again
   late      no server at start; one started 20 s after Enter
   stopped   velmora stopped (SIGSTOP) for 20 s during the programme, then
             continued: the load test raises the WARNING box, and while it is
@@ -21,6 +24,7 @@ must have gone on ticking while the sound was away. Exit 77 when a tool is
 missing.
 """
 import os
+import re
 import shutil
 import signal
 import subprocess
@@ -36,7 +40,13 @@ PULSES = 20 * 1776  # the programme's first twenty pulses
 WORDS = ["m1"]
 
 VELMORA, RENDER, CASE = sys.argv[1], sys.argv[2], sys.argv[3]
-for tool in ["Xvfb", "xdotool", "xwininfo", "import", "pulseaudio", "parecord", "pactl"]:
+# "restart-pipewire": the restart against PipeWire's PulseAudio side. Its
+# null sink mixes in floating point and filters, so there the programme is
+# recognised by its pulses' times, not byte for byte.
+PIPEWIRE = CASE.endswith("-pipewire")
+CASE = CASE.removesuffix("-pipewire")
+tools = ["pipewire", "wireplumber", "pipewire-pulse", "dbus-daemon"] if PIPEWIRE else ["pulseaudio"]
+for tool in ["Xvfb", "xdotool", "xwininfo", "import", "parecord", "pactl"] + tools:
     if shutil.which(tool) is None:
         print(f"SKIP: {tool} is not installed")
         sys.exit(77)
@@ -51,23 +61,55 @@ os.makedirs(env["HOME"])
 os.makedirs(env["XDG_RUNTIME_DIR"], mode=0o700)
 with open(env["PULSE_CLIENTCONFIG"], "w") as f:
     f.write("autospawn = no\n")  # the server comes and goes as the test says
+if PIPEWIRE:
+    # PipeWire's session manager wants a session bus: one of the test's own.
+    bus = session.start(["dbus-daemon", "--session", "--nofork", "--print-address=1"],
+                        stdout=subprocess.PIPE, stderr=subprocess.DEVNULL, text=True, env=env)
+    env["DBUS_SESSION_BUS_ADDRESS"] = bus.stdout.readline().strip()
+
+
+def answering():
+    return subprocess.run(["pactl", "info"], env=env, capture_output=True).returncode == 0
+
+
+pipewire_started = []
 
 
 def pulse_up():
+    if PIPEWIRE:
+        # PipeWire itself and its session manager stay; its PulseAudio side
+        # is what restarts, and the sink it made goes with it.
+        if not pipewire_started:
+            pipewire_started.append(session.start(["pipewire"], env=env, stdout=subprocess.DEVNULL,
+                                                  stderr=subprocess.DEVNULL))
+            time.sleep(0.3)
+            session.start(["wireplumber"], env=env, stdout=subprocess.DEVNULL,
+                          stderr=subprocess.DEVNULL)
+        pulse = session.start(["pipewire-pulse"], env=env, stdout=subprocess.DEVNULL,
+                              stderr=subprocess.DEVNULL)
+        pipewire_started.append(pulse)
+        if not wait_for(answering, 10):
+            raise RuntimeError("the test's pipewire-pulse did not start")
+        subprocess.run(["pactl", "load-module", "module-null-sink", "sink_name=velmora",
+                        "rate=32000", "format=u8", "channels=1"], env=env, capture_output=True)
+        subprocess.run(["pactl", "set-default-sink", "velmora"], env=env, capture_output=True)
+        return
     subprocess.run(["pulseaudio", "-n", "--daemonize=yes", "--exit-idle-time=-1",
                     "--load=module-native-protocol-unix",
                     "--load=module-null-sink sink_name=velmora rate=32000 format=u8 channels=1"],
                    env=env, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, check=True)
-    ok = wait_for(lambda: subprocess.run(["pactl", "info"], env=env, capture_output=True)
-                  .returncode == 0, 10)
-    if not ok:
+    if not wait_for(answering, 10):
         raise RuntimeError("the test's PulseAudio server did not start")
 
 
 def pulse_down():
-    subprocess.run(["pulseaudio", "-k"], env=env, capture_output=True)
-    wait_for(lambda: subprocess.run(["pactl", "info"], env=env, capture_output=True)
-             .returncode != 0, 10)
+    if PIPEWIRE:
+        if len(pipewire_started) > 1:
+            pipewire_started[-1].terminate()
+            pipewire_started[-1].wait(5)
+    else:
+        subprocess.run(["pulseaudio", "-k"], env=env, capture_output=True)
+    wait_for(lambda: not answering(), 10)
 
 
 class Capture:
@@ -79,6 +121,9 @@ class Capture:
         self.process = session.start(
             ["parecord", "--raw", "--format=u8", "--rate=32000", "--channels=1",
              "-d", "velmora.monitor", self.path], env=env, stderr=subprocess.DEVNULL)
+        # PipeWire's side answers before its sink is there: wait for audio.
+        if PIPEWIRE:
+            wait_for(lambda: os.path.exists(self.path) and os.path.getsize(self.path) > 0, 5)
         self.origin = None
 
     def poll(self):
@@ -118,6 +163,43 @@ def programme_chunk(render, played, origin, after):
         i += 8000
 
 
+def onsets(data):
+    """The sample numbers where pulses begin: a sample more than 20 from the
+    zero level after at least 64 quiet ones."""
+    out, last = [], -10 ** 9
+    for run in re.finditer(rb"[^\x6c-\x94]+", data):
+        if run.start() - last > 64:
+            out.append(run.start())
+        last = run.end()
+    return out
+
+
+def programme_by_pulses(render_onsets, played, origin, after):
+    """(wall time, render position) of the first programme pulse captured
+    from sample `after` on, found by the pulses' times among the render's: at
+    the offset that lines up the most, at least 30 pulses within 4 samples of
+    the render's, and nine in ten from the first of them to the last; or
+    None."""
+    heard = [k for k in onsets(played) if k >= after]
+    if len(heard) < 30:
+        return None
+    present = set()
+    for r in render_onsets:
+        present.update(range(r - 4, r + 5))
+    best = []
+    for anchor in heard[-30::10]:
+        for r in render_onsets:
+            hits = [k for k in heard if k + r - anchor in present]
+            if len(hits) > len(best):
+                best, offset = hits, r - anchor
+    if len(best) < 30:
+        return None
+    between = [k for k in heard if best[0] <= k <= best[-1]]
+    if len(best) < 0.9 * len(between):
+        return None
+    return origin + best[0] / RATE, best[0] + offset
+
+
 def said(path, text):
     return text in open(path).read()
 
@@ -141,6 +223,7 @@ try:
     display = session.xvfb()
     render = subprocess.run([RENDER, "--quiet", "--format", "raw", "--out", "-", "--"] + WORDS,
                             capture_output=True, check=True).stdout[:RATE * 600]
+    render_onsets = onsets(render[:RATE * 180]) if PIPEWIRE else []
     if CASE != "late":
         pulse_up()
     before = Capture("before.raw") if CASE != "late" else None
@@ -162,7 +245,12 @@ try:
 
         def heard():
             global start_wall
-            start_wall = programme_start(render, before.poll(), before.origin)
+            played = before.poll()
+            if PIPEWIRE:
+                found = programme_by_pulses(render_onsets, played, before.origin, 0)
+                start_wall = None if found is None else found[0] - found[1] / RATE
+            else:
+                start_wall = programme_start(render, played, before.origin)
             return start_wall is not None
         check("the programme's first pulses are heard", wait_for(heard, 30))
         if start_wall is None:
@@ -200,14 +288,17 @@ try:
               rows[0] != rows[1] and rows[0] != b"")
         pulse_up()
         back = time.monotonic()
-        after = Capture("after.raw")
         came = wait_for(lambda: said(stderr_path, "velmora: the sound is back"), 10)
         back_s = time.monotonic() - back
+        after = Capture("after.raw")
         check(f"the sound is back within 2 s of the server ({back_s:.2f} s)", came and back_s <= 2)
         found = [None]
 
         def programme_heard():
-            found[0] = programme_chunk(render, after.poll(), after.origin, 0)
+            if PIPEWIRE:
+                found[0] = programme_by_pulses(render_onsets, after.poll(), after.origin, 0)
+            else:
+                found[0] = programme_chunk(render, after.poll(), after.origin, 0)
             return found[0] is not None
         check("the programme is heard again within 10 s", wait_for(programme_heard, 10))
         if found[0] is not None:
@@ -243,5 +334,8 @@ finally:
         pass
     session.stop_all()
     pulse_down()
-    shutil.rmtree(work, ignore_errors=True)
+    if os.environ.get("VELMORA_KEEP"):
+        print(f"kept {work}")
+    else:
+        shutil.rmtree(work, ignore_errors=True)
 sys.exit(session.exit_code())
