@@ -21,6 +21,18 @@ wait_window() {
   echo "$wid"
 }
 
+# Prints the id of the message box named $1 (SDL's X11 box sets only its
+# name, which xdotool's search does not find), waiting up to 10 s.
+wait_box() {
+  local wid=""
+  for _ in $(seq 100); do
+    wid=$(xwininfo -root -tree 2>/dev/null | awk -v name="\"$1\":" '$2 == name {print $1; exit}')
+    [ -n "$wid" ] && break
+    sleep 0.1
+  done
+  echo "$wid"
+}
+
 # The render's first pulses (render.raw) in what the device played (played.raw).
 find_pulses() {
   python3 "$e2e_here/find_pulses.py" "$work/render.raw" "$work/played.raw"

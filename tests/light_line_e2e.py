@@ -25,7 +25,7 @@ import threading
 import time
 import tty
 
-from x_session import Session, escape, find_window, wait_for, window_up
+from x_session import Session, box_up, escape, find_window, wait_for, window_up
 
 WORDS = ["m1"]
 AT = "2026-12-09T22:00:00Z"
@@ -187,7 +187,7 @@ def main():
         p = session.start([velmora, "!3"], env=env, stderr=subprocess.PIPE, text=True)
         box_id = ""
         if not wait_for(lambda: p.poll() is not None, 3):
-            box_id = window_up(display, "^ERROR$", 10)
+            box_id = box_up(display, "ERROR")
             if box_id:
                 subprocess.run(["xdotool", "windowfocus", "--sync", box_id, "key", "Return"],
                                env=dict(os.environ, DISPLAY=display), capture_output=True)

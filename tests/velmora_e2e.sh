@@ -8,7 +8,7 @@ set -u
 source "$(dirname "$0")/e2e_lib.sh"
 velmora=$1
 render=$2
-for tool in Xvfb xdotool convert python3; do
+for tool in Xvfb xdotool xwininfo convert python3; do
   command -v "$tool" >/dev/null || { echo "SKIP: $tool is not installed"; exit 77; }
 done
 work=$(mktemp -d)
@@ -130,7 +130,7 @@ done
 light_pid=$!
 for _ in $(seq 50); do kill -0 "$light_pid" 2>/dev/null || break; sleep 0.1; done
 if kill -0 "$light_pid" 2>/dev/null; then  # a box is showing: close it
-  box=$(xdotool search --onlyvisible --name '^ERROR$' 2>/dev/null | head -1)
+  box=$(wait_box ERROR)
   [ -n "$box" ] && xdotool windowfocus --sync "$box" key Return
 fi
 wait "$light_pid"; status=$?
