@@ -1,7 +1,9 @@
 // QuietStderr: while it lives, standard error goes to /dev/null. The libraries
 // under SDL (ALSA, PulseAudio, Wayland) print their own complaints while they
 // probe for a display or a sound device; the user gets one line of ours
-// instead. Used only while the window thread is the only thread.
+// instead. Used at start-up and, while the sound device is away, around each
+// try to open it: the worker threads print nothing meanwhile (the generator
+// never does), so no line of ours is lost to it.
 #pragma once
 
 #include <fcntl.h>
