@@ -104,7 +104,7 @@ int main(int argc, char** argv) {
     InstantPort instant;
     parallel.push_back(LightThreadShare(instant, seconds));
     LinuxSerialLine serial;
-    SerialLights lights(serial, SystemClock(), slave.c_str());
+    SerialLights lights(serial, slave.c_str());
     if (lights.SetUpPortAccess(0x378) != PortAccessResult::kNoDriverNeeded) {
       std::fprintf(stderr, "light_route_cpu: cannot open %s\n", slave.c_str());
       return 1;

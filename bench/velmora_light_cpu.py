@@ -2,7 +2,8 @@
 """CPU use of velmora in light mode over the light box's line: SECONDS
 (default 60) of "m1 !3 ." under a virtual display, VELMORA_LIGHTS naming a
 pty whose far side is drained at 100,000 bytes a second, as a box at 1 Mbaud
-takes them. Not a test: the figure goes into the README. The parallel-port
+takes them, and the write calls a second (/proc/PID/io's syscw). Not a
+test: the figure goes into the README. The parallel-port
 route's loop, for comparison, is bench/light_route_cpu's.
 
   bench/velmora_light_cpu.py [build/default/velmora] [SECONDS]
@@ -28,6 +29,9 @@ try:
     if not wid:
         sys.exit("velmora_light_cpu: no window")
     time.sleep(seconds)
+    # Write calls of the whole process (the line's, and a few of the window's).
+    with open(f"/proc/{p.pid}/io") as f:
+        calls = next(int(line.split()[1]) for line in f if line.startswith("syscw:"))
     press(display, wid, "Escape")
     _, status, usage = os.wait4(p.pid, 0)
     p.returncode = os.waitstatus_to_exitcode(status)
@@ -37,4 +41,5 @@ finally:
 cpu = usage.ru_utime + usage.ru_stime
 print(f"velmora '!3 .' over the line for {seconds:.0f} s: cpu {cpu:.2f} s "
       f"({100 * cpu / seconds:.1f} % of one core), peak memory {usage.ru_maxrss / 1024:.1f} MB, "
-      f"{len(box.bytes()) / seconds:.0f} bytes/s taken by the box, exit {p.returncode}")
+      f"{len(box.bytes()) / seconds:.0f} bytes/s taken by the box, "
+      f"{calls / seconds:.0f} write calls/s, exit {p.returncode}")

@@ -169,12 +169,19 @@ def main():
         play(session, velmora, display, words, box)
         box.close()
         data, times = box.bytes(), box.times()
-        pairs = (len(data) - 1) // 2
+        # The port's values in turn, each held by the host's repeats while it
+        # is quiet (once a second), as a port holds its value.
+        changes = [i for i in range(len(data)) if i == 0 or data[i] != data[i - 1]]
+        collapsed = bytes(data[i] for i in changes)
+        pairs = (len(collapsed) - 1) // 2
         session.check("!-1: the first byte is 255", data[:1] == b"\xff", data[:4])
-        session.check("!-1: 255-then-0 pairs, nothing else",
-                      len(data) % 2 == 1 and data[1:] == b"\xff\x00" * pairs, data[:16])
+        session.check("!-1: 255 and 0 in turn, nothing else",
+                      collapsed == (b"\xff\x00" * len(collapsed))[:len(collapsed)],
+                      collapsed[-16:])
+        quiet = max((b - a for a, b in zip(times, times[1:])), default=0)
+        session.check(f"!-1: never quiet for more than 1.2 s ({quiet:.2f} s)", quiet <= 1.2)
         session.check("!-1: pulses came", pairs > 30, pairs)
-        ons = [times[i] for i in range(1, len(data), 2)]
+        ons = [times[i] for i in changes[1::2]]
         spacing = pulse_spacing(render, words[:-1])
         seen = statistics.median(b - a for a, b in zip(ons[1:], ons[2:])) * 1000 if pairs > 5 else 0
         session.check(f"!-1: pulses at the night's spacing ({spacing} ms)",

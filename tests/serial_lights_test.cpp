@@ -4,10 +4,10 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <deque>
 
 #include "fake_services.h"
-#include "platform/sim/sim_clock.h"
 
 namespace velmora {
 namespace {
@@ -49,12 +49,14 @@ TEST(LightLineSettingTest, Forms) {
   }
 }
 
-// A line that records what it is sent and can be made to fail.
+// A line that records what it is sent, call by call, on a virtual clock, and
+// can be made to fail.
 class FakeLine final : public SerialLine {
  public:
   std::string openError;   // what Open answers
   int failSendAfter = -1;  // sends that succeed before the line goes
   std::vector<uint8_t> sent;
+  std::vector<std::pair<int64_t, size_t>> calls;  // time and size of each send
   std::vector<std::string> opens;
   int closes = 0;
 
@@ -62,41 +64,60 @@ class FakeLine final : public SerialLine {
     opens.push_back(device + "@" + std::to_string(baud));
     return openError;
   }
-  bool Send(uint8_t byte, std::string& why) override {
+  bool Send(const uint8_t* bytes, size_t count, std::string& why) override {
     if (failSendAfter == 0) {
       why = "Input/output error";
       return false;
     }
     if (failSendAfter > 0) --failSendAfter;
-    sent.push_back(byte);
+    sent.insert(sent.end(), bytes, bytes + count);
+    calls.emplace_back(now, count);
     return true;
   }
   void Close() override { ++closes; }
 
-  // A virtual steady clock: each send takes `sendNanos`, waits add theirs.
+  // A virtual steady clock: each reading takes `readNanos`, waits add theirs.
   int64_t now = 0;
-  int64_t sendNanos = 100;
+  int64_t readNanos = 0;
   std::vector<int64_t> waits;
-  int64_t NowNanos() override { return now += sendNanos; }
+  int64_t NowNanos() override { return now += readNanos; }
   void WaitNanos(int64_t nanoseconds) override {
     waits.push_back(nanoseconds);
     now += nanoseconds;
   }
 };
 
+// The sender's part, on the line's virtual clock: its steps as they fall
+// due, and one after each write (a write wakes it).
+struct Sending {
+  SerialLights& lights;
+  FakeLine& line;
+  int64_t next = 0;
+  void RunTo(int64_t t) {
+    while (next <= t) {
+      line.now = std::max(line.now, next);
+      next = lights.SendDue(line.now);
+    }
+    line.now = std::max(line.now, t);
+  }
+  void Write(int64_t t, uint8_t value, uint16_t port = 0x378) {
+    RunTo(t);
+    lights.PortWrite(port, value);
+    next = lights.SendDue(line.now);
+  }
+};
+
 TEST(SerialLightsTest, UnsetOrEmptyLeavesTheParallelPort) {
   FakeLine line;
-  SimClock clock;
   for (const char* setting : {static_cast<const char*>(nullptr), ""}) {
-    EXPECT_FALSE(SerialLights(line, clock, setting).Chosen());
+    EXPECT_FALSE(SerialLights(line, setting, SerialLights::Sender::kCaller).Chosen());
   }
   EXPECT_TRUE(line.opens.empty());
 }
 
 TEST(SerialLightsTest, OnlyTheDataRegisterReachesTheLineInOrder) {
   FakeLine line;
-  SimClock clock;
-  SerialLights lights(line, clock, "/dev/ttyACM0@500000");
+  SerialLights lights(line, "/dev/ttyACM0@500000", SerialLights::Sender::kCaller);
   ASSERT_TRUE(lights.Chosen());
   EXPECT_EQ(lights.SetUpPortAccess(0x278), PortAccessResult::kNoDriverNeeded);
   EXPECT_EQ(line.opens, std::vector<std::string>{"/dev/ttyACM0@500000"});
@@ -104,10 +125,92 @@ TEST(SerialLightsTest, OnlyTheDataRegisterReachesTheLineInOrder) {
   const std::pair<uint16_t, uint8_t> writes[] = {{0x27A, 0}, {0x278, 255}, {0x278, 3},
                                                  {0x378, 9}, {0x278, 0},   {0x279, 7}};
   for (const auto& [port, value] : writes) lights.PortWrite(port, value);
+  lights.SendDue(line.now);
   EXPECT_EQ(line.sent, (std::vector<uint8_t>{255, 3, 0}));
+  EXPECT_EQ(line.calls.size(), 1u);  // in one call
   // A second set-up does not open the line again.
   EXPECT_EQ(lights.SetUpPortAccess(0x278), PortAccessResult::kNoDriverNeeded);
   EXPECT_EQ(line.opens.size(), 1u);
+}
+
+// The bytes gather and go out together, at most one call a millisecond, in
+// the order written; a byte that no other follows goes out within a
+// millisecond.
+TEST(SerialLightsTest, BatchesOfAMillisecondInTheOrderWritten) {
+  struct Write {
+    int64_t at;
+    uint8_t value;
+  };
+  // The light thread at 1 Mbaud: a byte every 10 us, runs of 64 lit and dark.
+  auto pwm = [](int64_t from, int64_t to, uint8_t lit) {
+    std::vector<Write> w;
+    for (int64_t t = from, i = 0; t < to; t += 10'000, ++i)
+      w.push_back({t, (i / 64) % 2 ? lit : uint8_t{0}});
+    return w;
+  };
+  auto join = [](std::vector<Write> a, const std::vector<Write>& b) {
+    a.insert(a.end(), b.begin(), b.end());
+    return a;
+  };
+  struct Case {
+    const char* name;
+    std::vector<Write> writes;
+    size_t smallestCall;  // but for the last
+  };
+  for (const Case& c : std::vector<Case>{
+           {"PWM", pwm(0, 50'000'000, 255), 64},
+           {"direct mode's on and off",
+            {{0, 255}, {487'000'000, 0}, {500'000'000, 255}, {520'000'000, 0}},
+            1},
+           {"a pattern change by Space",
+            join(pwm(0, 20'000'000, 255), pwm(20'000'000, 40'000'000, 4)), 64},
+           {"the light thread's end", join(pwm(0, 20'000'000, 255), {{20'000'000, 0}}), 64},
+       }) {
+    FakeLine line;
+    SerialLights lights(line, "/dev/ttyACM0", SerialLights::Sender::kCaller);
+    ASSERT_EQ(lights.SetUpPortAccess(0x378), PortAccessResult::kNoDriverNeeded);
+    Sending sending{lights, line};
+    std::vector<uint8_t> written;
+    for (const Write& w : c.writes) {
+      sending.Write(w.at, w.value);
+      written.push_back(w.value);
+    }
+    sending.RunTo(c.writes.back().at + kLineCallNanos);
+    EXPECT_EQ(line.sent, written) << c.name;
+    size_t byte = 0;
+    for (size_t i = 0; i < line.calls.size(); ++i) {
+      const auto [at, size] = line.calls[i];
+      if (i + 1 < line.calls.size()) {
+        EXPECT_GE(line.calls[i + 1].first - at, kLineCallNanos) << c.name << " " << i;
+        if (i > 0) {
+          EXPECT_GE(size, c.smallestCall) << c.name << " " << i;
+        }
+      }
+      // Each byte handed over within a millisecond of its write.
+      for (size_t k = byte; k < byte + size; ++k) {
+        ASSERT_LE(at - c.writes[k].at, kLineCallNanos) << c.name << " byte " << k;
+      }
+      byte += size;
+    }
+  }
+}
+
+// A second without writes brings the last byte again, and again each second;
+// writes in between bring none.
+TEST(SerialLightsTest, QuietForASecondTheLastByteGoesAgain) {
+  FakeLine line;
+  SerialLights lights(line, "/dev/ttyACM0", SerialLights::Sender::kCaller);
+  ASSERT_EQ(lights.SetUpPortAccess(0x378), PortAccessResult::kNoDriverNeeded);
+  Sending sending{lights, line};
+  sending.RunTo(3'000'000'000);  // nothing written yet: nothing to repeat
+  EXPECT_TRUE(line.calls.empty());
+  sending.Write(3'000'000'000, 255);
+  sending.Write(3'600'000'000, 7);
+  sending.RunTo(6'100'000'000);
+  const std::vector<std::pair<int64_t, size_t>> calls{
+      {3'000'000'000, 1}, {3'600'000'000, 1}, {4'600'000'000, 1}, {5'600'000'000, 1}};
+  EXPECT_EQ(line.calls, calls);
+  EXPECT_EQ(line.sent, (std::vector<uint8_t>{255, 7, 7, 7}));
 }
 
 TEST(SerialLightsTest, FailureSaysTheDeviceAndTheReason) {
@@ -132,50 +235,55 @@ TEST(SerialLightsTest, FailureSaysTheDeviceAndTheReason) {
   for (const Case& c : cases) {
     FakeLine line;
     line.openError = c.openError;
-    SimClock clock;
     CallLog log;
     testing::FakeHost host(log);
-    SerialLights lights(line, clock, c.setting);
+    SerialLights lights(line, c.setting, SerialLights::Sender::kCaller);
     EXPECT_EQ(lights.SetUpPortAccess(0x378), PortAccessResult::kFailed) << c.setting;
     lights.ReportFailure(host);
     EXPECT_EQ(host.boxes, std::vector<std::string>{c.box});
     EXPECT_EQ(line.opens.size(), c.opens) << c.setting;
     lights.PortWrite(0x378, 255);  // nothing is open: nothing is sent
+    lights.SendDue(line.now);
     EXPECT_TRUE(line.sent.empty());
   }
 }
 
-TEST(SerialLightsTest, AGoneLineIsOpenedAgainEverySecondAndPacesTheWrites) {
+// A line that goes away: the writes meanwhile are dropped at once (no wait,
+// no time spent), the sender tries it again every second, and when it is
+// back the value of the moment goes out at once.
+TEST(SerialLightsTest, AGoneLineIsOpenedAgainEverySecondAndNobodyWaits) {
   FakeLine line;
-  SimClock clock;
-  SerialLights lights(line, clock, "/dev/ttyUSB0");
+  SerialLights lights(line, "/dev/ttyUSB0", SerialLights::Sender::kCaller);
   ASSERT_EQ(lights.SetUpPortAccess(0x378), PortAccessResult::kNoDriverNeeded);
-  line.failSendAfter = 2;
-  for (uint8_t v = 1; v <= 3; ++v) lights.PortWrite(0x378, v);  // the third finds it gone
-  EXPECT_EQ(line.sent, (std::vector<uint8_t>{1, 2}));
+  Sending sending{lights, line};
+  line.failSendAfter = 1;
+  sending.Write(0, 1);
+  sending.Write(2'000'000, 2);  // this send finds it gone
+  EXPECT_EQ(line.sent, (std::vector<uint8_t>{1}));
   EXPECT_EQ(line.closes, 1);
-  // Still gone: each write waits a millisecond instead; one attempt a second.
   line.openError = "No such file or directory";
-  const int64_t before = clock.NowMs();
+  const size_t waits = line.waits.size();
+  const int64_t before = line.now;
   for (int i = 0; i < 2500; ++i) lights.PortWrite(0x378, 4);
-  EXPECT_EQ(clock.NowMs() - before, 2500);
+  EXPECT_EQ(line.now, before);  // returned at once
+  EXPECT_EQ(line.waits.size(), waits);
+  sending.RunTo(2'500'000'000);
   EXPECT_EQ(line.opens.size(), 1u + 2u);  // set-up, then at 1 s and 2 s
-  EXPECT_EQ(line.sent.size(), 2u);
-  // Back: the next attempt opens it and the write goes out.
+  EXPECT_EQ(line.sent.size(), 1u);
   line.openError.clear();
   line.failSendAfter = -1;
-  for (int i = 0; i < 600; ++i) lights.PortWrite(0x378, 5);
+  sending.Write(2'700'000'000, 5);  // dropped too, but remembered
+  sending.RunTo(3'003'000'000);
   EXPECT_EQ(line.opens.size(), 4u);
-  ASSERT_GT(line.sent.size(), 2u);
-  EXPECT_EQ(line.sent.back(), 5);
-  EXPECT_LT(clock.NowMs() - before, 2500 + 600);  // writes no longer wait once it is back
+  EXPECT_EQ(line.sent, (std::vector<uint8_t>{1, 5}));
+  EXPECT_EQ(line.calls.back().first, 3'002'000'000);  // at the attempt that found it back
 }
 
 TEST(SerialLightsTest, BytesRunAFewMillisecondsAheadOfTheWireAtMost) {
   struct Case {
     const char* setting;
     int bytes;
-    int64_t sendNanos;  // the writer's own time per byte
+    int64_t readNanos;  // the writer's own time per byte
     int64_t lineNanos;  // the line's time for them all
     bool waits;
   };
@@ -186,13 +294,16 @@ TEST(SerialLightsTest, BytesRunAFewMillisecondsAheadOfTheWireAtMost) {
   };
   for (const Case& c : cases) {
     FakeLine line;
-    line.sendNanos = c.sendNanos;
-    SimClock clock;
-    SerialLights lights(line, clock, c.setting);
+    line.readNanos = c.readNanos;
+    SerialLights lights(line, c.setting, SerialLights::Sender::kCaller);
     ASSERT_EQ(lights.SetUpPortAccess(0x378), PortAccessResult::kNoDriverNeeded);
     const int64_t start = line.now;
-    for (int i = 0; i < c.bytes; ++i) lights.PortWrite(0x378, static_cast<uint8_t>(i));
+    for (int i = 0; i < c.bytes; ++i) {
+      lights.PortWrite(0x378, static_cast<uint8_t>(i));
+      lights.SendDue(line.now);
+    }
     const int64_t took = line.now - start;
+    lights.SendDue(line.now + kLineCallNanos);
     EXPECT_EQ(line.sent.size(), static_cast<size_t>(c.bytes));
     EXPECT_EQ(!line.waits.empty(), c.waits) << c.setting;
     if (!c.waits) continue;

@@ -33,7 +33,7 @@ int main(int argc, char** argv) {
   static PosixThreads threads;
   static LinuxPort parallelPort;
   static LinuxSerialLine line;
-  static SerialLights lights(line, SystemClock(), std::getenv("VELMORA_LIGHTS"));
+  static SerialLights lights(line, std::getenv("VELMORA_LIGHTS"));
   Port& port = lights.Chosen() ? static_cast<Port&>(lights) : parallelPort;
   PortAccess& portAccess = lights.Chosen() ? static_cast<PortAccess&>(lights) : parallelPort;
   static LinuxPower power;
@@ -42,6 +42,8 @@ int main(int argc, char** argv) {
       AppServices{SystemClock(), threads, waveDevice, port, host, canvas, portAccess, &power},
       std::vector<std::string>(argv + 1, argv + argc));
   const int code = RunVelmora(app);
+  // The light box's last bytes (the dark one at Escape) go out before the end.
+  if (lights.Chosen()) lights.Drain(20'000'000);
   // End at once, workers included, without running static destructors under
   // their feet: the process's end is what stops them.
   std::fflush(nullptr);

@@ -33,7 +33,7 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int) {
   static Win32ServiceManager serviceManager;
   static GiveioAccess giveio(serviceManager);
   static Win32SerialLine line;
-  static SerialLights lights(line, SystemClock(), std::getenv("VELMORA_LIGHTS"));
+  static SerialLights lights(line, std::getenv("VELMORA_LIGHTS"));
   Port& port = lights.Chosen() ? static_cast<Port&>(lights) : parallelPort;
   PortAccess& portAccess = lights.Chosen() ? static_cast<PortAccess&>(lights) : giveio;
   static Win32Power power;
@@ -43,6 +43,8 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int) {
       AppServices{SystemClock(), threads, waveDevice, port, host, canvas, portAccess, &power},
       std::vector<std::string>(__argv + 1, __argv + __argc));
   const int code = RunVelmora(app);
+  // The light box's last bytes (the dark one at Escape) go out before the end.
+  if (lights.Chosen()) lights.Drain(20'000'000);
   // End at once, workers included, without running static destructors under
   // their feet: the process's end is what stops them.
   std::fflush(nullptr);

@@ -1,9 +1,10 @@
-// Serial-line service: one device, raw 8N1, written a byte at a time.
+// Serial-line service: one device, raw 8N1, written a run of bytes at a time.
 //
-// Thread safety: Open and Close on one thread at a time; Send from the one
-// thread that writes the lights.
+// Thread safety: Open, Close and Send on one thread at a time; NowNanos and
+// WaitNanos from any thread.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <string>
 
@@ -15,9 +16,9 @@ class SerialLine {
   // Opens `device` raw, eight data bits, no parity, one stop bit, at `baud`.
   // Empty when the line is ready; otherwise the system's reason.
   virtual std::string Open(const std::string& device, uint32_t baud) = 0;
-  // Sends one byte, waiting while the line is busy (the line paces the
-  // caller). False, with the system's reason, when the device is gone.
-  virtual bool Send(uint8_t byte, std::string& why) = 0;
+  // Sends `count` bytes (all of them) in one call, waiting while the line is
+  // busy. False, with the system's reason, when the device is gone.
+  virtual bool Send(const uint8_t* bytes, size_t count, std::string& why) = 0;
   virtual void Close() = 0;
 
   // A steady clock and a wait on it, for pacing the bytes at the line's

@@ -70,14 +70,18 @@ std::string LinuxSerialLine::Open(const std::string& device, uint32_t baud) {
   return {};
 }
 
-bool LinuxSerialLine::Send(uint8_t byte, std::string& why) {
-  for (;;) {
-    const ssize_t n = write(fd_, &byte, 1);
-    if (n == 1) return true;
+bool LinuxSerialLine::Send(const uint8_t* bytes, size_t count, std::string& why) {
+  while (count > 0) {
+    const ssize_t n = write(fd_, bytes, count);
     if (n < 0 && errno == EINTR) continue;
-    why = n < 0 ? SystemReason(errno) : "the line took nothing";
-    return false;
+    if (n <= 0) {
+      why = n < 0 ? SystemReason(errno) : "the line took nothing";
+      return false;
+    }
+    bytes += n;
+    count -= static_cast<size_t>(n);
   }
+  return true;
 }
 
 int64_t LinuxSerialLine::NowNanos() {

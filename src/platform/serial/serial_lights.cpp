@@ -9,9 +9,6 @@ namespace {
 
 constexpr uint32_t kLowestBaud = 50;
 constexpr uint32_t kHighestBaud = 4000000;
-// While the device is gone each write waits this long instead, so a light
-// thread does not spin on a missing line.
-constexpr int32_t kLostWriteMs = 1;
 
 }  // namespace
 
@@ -37,8 +34,8 @@ std::optional<LightLineSetting> ParseLightLine(std::string_view text, std::strin
   return setting;
 }
 
-SerialLights::SerialLights(SerialLine& line, Clock& clock, const char* setting)
-    : line_(line), clock_(clock) {
+SerialLights::SerialLights(SerialLine& line, const char* setting, Sender sender)
+    : line_(line), sender_(sender) {
   if (setting == nullptr || *setting == '\0') return;
   chosen_ = true;
   text_ = setting;
@@ -46,17 +43,27 @@ SerialLights::SerialLights(SerialLine& line, Clock& clock, const char* setting)
 }
 
 SerialLights::~SerialLights() {
-  if (open_) line_.Close();
+  {
+    std::lock_guard lock(mutex_);
+    stop_ = true;
+  }
+  wake_.notify_one();
+  if (thread_.joinable()) thread_.join();
+  if (open_ && !lost_) line_.Close();
 }
 
 PortAccessResult SerialLights::SetUpPortAccess(uint16_t base) {
   base_ = base;
   if (setting_.device.empty()) return PortAccessResult::kFailed;  // the setting was bad
+  std::lock_guard lock(mutex_);
   if (open_) return PortAccessResult::kNoDriverNeeded;
   why_ = line_.Open(setting_.device, setting_.baud);
-  open_ = why_.empty();
+  if (!why_.empty()) return PortAccessResult::kFailed;
+  open_ = true;
   byteNanos_ = 10'000'000'000 / setting_.baud;  // a start bit, eight data bits, a stop bit
-  return open_ ? PortAccessResult::kNoDriverNeeded : PortAccessResult::kFailed;
+  lastSent_ = line_.NowNanos();
+  if (sender_ == Sender::kOwnThread) thread_ = std::thread([this] { SenderLoop(); });
+  return PortAccessResult::kNoDriverNeeded;
 }
 
 void SerialLights::ReportFailure(WindowHost& host) {
@@ -70,17 +77,17 @@ void SerialLights::ReportFailure(WindowHost& host) {
 
 void SerialLights::PortWrite(uint16_t port, uint8_t value) {
   if (port != base_) return;  // the control register has no line
-  if (lost_) TryAgain();
-  if (lost_) {
-    clock_.Sleep(kLostWriteMs);
-    return;
+  bool first = false;
+  {
+    std::lock_guard lock(mutex_);
+    if (!open_) return;
+    last_ = value;
+    if (lost_) return;  // dropped: the box shows the present value when it is back
+    first = pending_.empty();
+    pending_.push_back(value);
   }
-  if (!open_) return;
-  std::string why;
-  if (!line_.Send(value, why)) {
-    Lost(why);
-    return;
-  }
+  // Only the first byte after a send wakes the sender; the rest wait for it.
+  if (first) wake_.notify_one();
   Pace();
 }
 
@@ -91,23 +98,83 @@ void SerialLights::Pace() {
     line_.WaitNanos(lineFreeAt_ - now - kLineLeadLowNanos);
 }
 
-void SerialLights::Lost(const std::string& why) {
+int64_t SerialLights::NextStep() const {
+  if (lost_) return nextTry_;
+  return pending_.empty() ? lastSent_ + kKeepAliveNanos : lastCall_ + kLineCallNanos;
+}
+
+int64_t SerialLights::SendDue(int64_t now) {
+  std::unique_lock lock(mutex_);
+  if (!open_) return now + kKeepAliveNanos;
+  if (lost_) {
+    if (now < nextTry_) return nextTry_;
+    lock.unlock();
+    const bool back = line_.Open(setting_.device, setting_.baud).empty();
+    lock.lock();
+    if (!back) {
+      nextTry_ = now + kReopenNanos;
+      return nextTry_;
+    }
+    std::fprintf(stderr, "velmora: the light box on %s is back\n", setting_.device.c_str());
+    lost_ = false;
+    // The value of the moment, at once.
+    if (last_ >= 0) pending_.assign(1, static_cast<uint8_t>(last_));
+    lastCall_ = INT64_MIN / 2;
+  }
+  batch_.clear();
+  if (!pending_.empty() && now - lastCall_ >= kLineCallNanos) {
+    batch_.swap(pending_);
+  } else if (pending_.empty() && now - lastSent_ >= kKeepAliveNanos) {
+    // Quiet for a second: the same again (nothing, before the first write).
+    if (last_ >= 0) batch_.push_back(static_cast<uint8_t>(last_));
+    lastSent_ = now;
+  }
+  if (!batch_.empty()) {
+    lastCall_ = now;
+    lastSent_ = now;
+    lock.unlock();
+    std::string why;
+    const bool sent = line_.Send(batch_.data(), batch_.size(), why);
+    lock.lock();
+    if (!sent) Lost(why, now);
+  }
+  return NextStep();
+}
+
+void SerialLights::SenderLoop() {
+  std::unique_lock lock(mutex_);
+  while (!stop_) {
+    lock.unlock();
+    const int64_t next = SendDue(line_.NowNanos());
+    lock.lock();
+    // Asleep with nothing gathered, a first byte wakes it; with bytes
+    // gathered, it sleeps out the millisecond since the last call.
+    const bool idle = pending_.empty();
+    const int64_t wait = std::max<int64_t>(0, next - line_.NowNanos());
+    wake_.wait_for(lock, std::chrono::nanoseconds(wait),
+                   [&] { return stop_ || (idle && !pending_.empty()); });
+  }
+}
+
+void SerialLights::Drain(int64_t nanoseconds) {
+  const int64_t end = line_.NowNanos() + nanoseconds;
+  for (;;) {
+    {
+      std::lock_guard lock(mutex_);
+      if (pending_.empty() || lost_ || !open_) return;
+    }
+    if (line_.NowNanos() >= end) return;
+    line_.WaitNanos(200'000);
+  }
+}
+
+void SerialLights::Lost(const std::string& why, int64_t now) {
   std::fprintf(stderr, "velmora: the light box on %s is gone (%s); trying again every second\n",
                setting_.device.c_str(), why.c_str());
   line_.Close();
-  open_ = false;
   lost_ = true;
-  lastTry_ = clock_.NowSeconds();
-}
-
-void SerialLights::TryAgain() {
-  const int32_t now = clock_.NowSeconds();
-  if (now == lastTry_) return;
-  lastTry_ = now;
-  if (!line_.Open(setting_.device, setting_.baud).empty()) return;
-  std::fprintf(stderr, "velmora: the light box on %s is back\n", setting_.device.c_str());
-  open_ = true;
-  lost_ = false;
+  pending_.clear();
+  nextTry_ = now + kReopenNanos;
 }
 
 }  // namespace velmora

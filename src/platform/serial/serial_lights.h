@@ -6,23 +6,39 @@
 // paced at the line's speed (ten bits a byte), a few milliseconds ahead of
 // the wire at most: the system's buffers would otherwise fill at once, and
 // the light thread's bytes would carry the envelope of the moment each
-// buffer had room, not of the moment they light the lamps. Access set-up
-// opens the device and answers "no driver needed", or "failed" with the
-// device and the system's reason. A device that goes away during the night
-// (a pulled cable) is said once on stderr and opened again every second, so
-// the box picks up where the night is when it is back.
+// buffer had room, not of the moment they light the lamps.
 //
-// Thread safety: as the port services: set-up and the failure report on the
-// window thread before the workers start; PortWrite from the one thread that
-// writes the port.
+// The writer only gathers the bytes; a sender hands them to the line, all
+// that has gathered in one call, at most one call a millisecond (a serial
+// driver takes a call per byte badly: 100,000 calls a second cost a core's
+// quarter on Linux, and Windows' USB serial drivers fall far behind). A byte
+// that no other follows goes out within a millisecond. When the writer has
+// been quiet for a second the last byte is sent again, so the box holds its
+// lamps as a port holds its value; the box's own rule (dark after two
+// silent seconds) then means only that the host is gone.
+//
+// Access set-up opens the device and answers "no driver needed", or "failed"
+// with the device and the system's reason. A device that goes away during
+// the night (a pulled cable) is said once on stderr; the writes meanwhile are
+// dropped at once (neither the light thread nor the generator waits for a
+// missing box), and the sender opens it again every second, sending the
+// present value as soon as it is back.
+//
+// Thread safety: set-up and the failure report on the window thread before
+// the workers start; PortWrite from the one thread that writes the port; the
+// sender on a thread of its own (or, for tests, whoever calls SendDue).
 #pragma once
 
+#include <climits>
+#include <condition_variable>
 #include <cstdint>
+#include <mutex>
 #include <optional>
 #include <string>
 #include <string_view>
+#include <thread>
+#include <vector>
 
-#include "platform/clock.h"
 #include "platform/port.h"
 #include "platform/port_access.h"
 #include "platform/serial_line.h"
@@ -34,6 +50,12 @@ inline constexpr uint32_t kLightLineDefaultBaud = 1000000;
 // waits until it is back at the low one.
 inline constexpr int64_t kLineLeadHighNanos = 4'000'000;
 inline constexpr int64_t kLineLeadLowNanos = 2'000'000;
+// The shortest time between two calls of the line.
+inline constexpr int64_t kLineCallNanos = 1'000'000;
+// How long the line may be quiet before the last byte goes again.
+inline constexpr int64_t kKeepAliveNanos = 1'000'000'000;
+// How often a line that went away is tried again.
+inline constexpr int64_t kReopenNanos = 1'000'000'000;
 
 struct LightLineSetting {
   std::string device;
@@ -46,9 +68,12 @@ std::optional<LightLineSetting> ParseLightLine(std::string_view text, std::strin
 
 class SerialLights final : public Port, public PortAccess {
  public:
+  enum class Sender { kOwnThread, kCaller };
+
   // `setting` is VELMORA_LIGHTS's value; null or empty leaves the lights on
-  // the parallel port (Chosen() is false).
-  SerialLights(SerialLine& line, Clock& clock, const char* setting);
+  // the parallel port (Chosen() is false). With Sender::kCaller no thread is
+  // started: the caller runs SendDue itself (tests, on a virtual clock).
+  SerialLights(SerialLine& line, const char* setting, Sender sender = Sender::kOwnThread);
   ~SerialLights() override;
 
   bool Chosen() const { return chosen_; }
@@ -57,23 +82,42 @@ class SerialLights final : public Port, public PortAccess {
   void ReportFailure(WindowHost& host) override;
   void PortWrite(uint16_t port, uint8_t value) override;
 
+  // The sender's step at the line's time `now`: hands the line what is due
+  // (the bytes gathered, a keep-alive, a reopen) and returns when the next
+  // step is due.
+  int64_t SendDue(int64_t now);
+  // Waits (at most `nanoseconds`) until every byte gathered has gone out.
+  void Drain(int64_t nanoseconds);
+
  private:
-  void Lost(const std::string& why);
-  void TryAgain();
+  void Lost(const std::string& why, int64_t now);
   void Pace();
+  void SenderLoop();
+  int64_t NextStep() const;
 
   SerialLine& line_;
-  Clock& clock_;
   bool chosen_ = false;
+  Sender sender_;
   std::string text_;  // the setting as given, for messages
   LightLineSetting setting_;
   std::string why_;  // why set-up failed
   uint16_t base_ = 0;
-  bool open_ = false;
-  bool lost_ = false;       // opened once, then gone: writes pace on the clock
   int64_t byteNanos_ = 0;   // one byte's time on the line
-  int64_t lineFreeAt_ = 0;  // when the bytes handed over so far are all out
-  int32_t lastTry_ = 0;     // the second of the last attempt to open it again
+  int64_t lineFreeAt_ = 0;  // when the bytes handed over so far are all out; writer only
+
+  std::mutex mutex_;
+  std::condition_variable wake_;
+  // Guarded by mutex_:
+  bool open_ = false;
+  bool lost_ = false;  // opened once, then gone: writes are dropped
+  bool stop_ = false;
+  std::vector<uint8_t> pending_;
+  int last_ = -1;  // the last value written, -1 none yet
+  int64_t lastCall_ = INT64_MIN / 2;
+  int64_t lastSent_ = 0;
+  int64_t nextTry_ = 0;
+  std::vector<uint8_t> batch_;  // the sender's, handed to the line outside the lock
+  std::thread thread_;
 };
 
 }  // namespace velmora

@@ -1,6 +1,7 @@
 #include "platform/win32/win32_serial_line.h"
 
 #include <algorithm>
+#include <string>
 
 #include "platform/win32/windows_api.h"
 
@@ -33,7 +34,11 @@ std::string Win32SerialLine::Open(const std::string& device, uint32_t baud) {
   if (port == INVALID_HANDLE_VALUE) return SystemReason(GetLastError());
   DCB dcb{};
   dcb.DCBlength = sizeof dcb;
-  COMMTIMEOUTS timeouts{};  // all zero: writes wait until the bytes are taken
+  // A batch of bytes is written in one call; one that the driver has not
+  // taken after half a second and a millisecond a byte means the box is gone.
+  COMMTIMEOUTS timeouts{};
+  timeouts.WriteTotalTimeoutMultiplier = 1;
+  timeouts.WriteTotalTimeoutConstant = 500;
   if (!GetCommState(port, &dcb)) {
     const DWORD error = GetLastError();
     CloseHandle(port);
@@ -61,12 +66,18 @@ std::string Win32SerialLine::Open(const std::string& device, uint32_t baud) {
   return {};
 }
 
-bool Win32SerialLine::Send(uint8_t byte, std::string& why) {
+bool Win32SerialLine::Send(const uint8_t* bytes, size_t count, std::string& why) {
   DWORD written = 0;
-  if (WriteFile(static_cast<HANDLE>(handle_), &byte, 1, &written, nullptr) && written == 1)
+  const auto size = static_cast<DWORD>(count);
+  if (WriteFile(static_cast<HANDLE>(handle_), bytes, size, &written, nullptr) && written == size)
     return true;
   const DWORD error = GetLastError();
-  why = error == ERROR_SUCCESS ? "the line took nothing" : SystemReason(error);
+  if (error == ERROR_SUCCESS) {
+    // The write timed out: a driver that takes nothing for that long is gone.
+    why = "the line took " + std::to_string(written) + " of " + std::to_string(size) + " bytes";
+  } else {
+    why = SystemReason(error);
+  }
   return false;
 }
 

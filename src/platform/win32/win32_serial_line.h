@@ -19,7 +19,7 @@ class Win32SerialLine final : public SerialLine {
   ~Win32SerialLine() override { Close(); }
 
   std::string Open(const std::string& device, uint32_t baud) override;
-  bool Send(uint8_t byte, std::string& why) override;
+  bool Send(const uint8_t* bytes, size_t count, std::string& why) override;
   void Close() override;
   int64_t NowNanos() override;
   void WaitNanos(int64_t nanoseconds) override;
