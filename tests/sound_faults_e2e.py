@@ -32,7 +32,7 @@ import sys
 import tempfile
 import time
 
-from x_session import Session, press, wait_for, window_up
+from x_session import Session, box_up, press, wait_for, window_up
 
 RATE = 32000
 AWAY_S = 20
@@ -82,7 +82,9 @@ def pulse_up():
         if not pipewire_started:
             pipewire_started.append(session.start(["pipewire"], env=env, stdout=subprocess.DEVNULL,
                                                   stderr=subprocess.DEVNULL))
-            time.sleep(0.3)
+            # The session manager wants PipeWire's socket there.
+            socket = os.path.join(env["XDG_RUNTIME_DIR"], "pipewire-0")
+            wait_for(lambda: os.path.exists(socket), 10)
             session.start(["wireplumber"], env=env, stdout=subprocess.DEVNULL,
                           stderr=subprocess.DEVNULL)
         pulse = session.start(["pipewire-pulse"], env=env, stdout=subprocess.DEVNULL,
@@ -204,14 +206,6 @@ def said(path, text):
     return text in open(path).read()
 
 
-def warning_up(display):
-    """Whether a window named WARNING is there (SDL's X11 box sets only its
-    name, which xdotool's search does not find)."""
-    tree = subprocess.run(["xwininfo", "-root", "-tree"], env=dict(os.environ, DISPLAY=display),
-                          capture_output=True, text=True).stdout
-    return '"WARNING"' in tree
-
-
 def state_row(display, wid, name):
     path = os.path.join(work, name)
     subprocess.run(["import", "-window", wid, "-crop", "264x20+8+15", "+repage", path],
@@ -261,7 +255,7 @@ try:
         velmora.send_signal(signal.SIGSTOP)
         time.sleep(AWAY_S)
         velmora.send_signal(signal.SIGCONT)
-        check("the WARNING box is up", wait_for(lambda: warning_up(display), 15))
+        check("the WARNING box is up", bool(box_up(display, "WARNING", 15)))
         shown = len(before.poll())
         time.sleep(7)
         # Two seconds for the blocks the device held when the box came; then
@@ -271,7 +265,7 @@ try:
         loud = sum(1 for b in under[:4 * RATE] if b != 128)
         check(f"the healing pattern plays under the box ({loud} samples of 4 s not silent)",
               loud > 200, "the sound stopped")
-        check("the box is still up (nobody clicked)", warning_up(display))
+        check("the box is still up (nobody clicked)", bool(box_up(display, "WARNING", 0)))
         check("the overload said on stderr", said(stderr_path, "CPU task is heavy!"))
     else:
         if CASE == "restart":

@@ -74,15 +74,14 @@ def box_up(display, name, seconds=10):
     """The id of a message box named `name` once it shows, or "". SDL's X11
     box sets only its name, which xdotool's search does not find; the
     window tree shows it."""
-    wid = ""
     end = time.monotonic() + seconds
-    while not wid and time.monotonic() < end:
+    while True:  # looked for at least once
         tree = subprocess.run(["xwininfo", "-root", "-tree"], env=dict(os.environ, DISPLAY=display),
                               capture_output=True, text=True).stdout
         wid = next((line.split()[0] for line in tree.splitlines() if f'"{name}"' in line), "")
-        if not wid:
-            time.sleep(0.1)
-    return wid
+        if wid or time.monotonic() >= end:
+            return wid
+        time.sleep(0.1)
 
 
 def press(display, wid, key):
