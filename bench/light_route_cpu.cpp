@@ -116,9 +116,9 @@ int main(int argc, char** argv) {
     lineBytes += drained - before;
   }
   stop = true;
-  close(held);
-  close(master);
+  close(held);  // the reader's read then ends
   reader.join();
+  close(master);
   std::printf("light thread, %d rounds of %.0f s, medians of its CPU over wall time:\n", rounds,
               seconds);
   std::printf("  parallel-port route (no pause): %5.1f %% of one core\n", 100 * Median(parallel));

@@ -41,13 +41,14 @@ class Box:
         tty.setraw(self.slave)
         self.device = os.ttyname(self.slave)
         self.rate = rate
-        self.pieces = []  # (seconds since start, bytes)
+        self.pieces = []  # (seconds since `started`, bytes)
+        self.started = time.monotonic()
         self.stop = False
         self.thread = threading.Thread(target=self._read, daemon=True)
         self.thread.start()
 
     def _read(self):
-        start = time.monotonic()
+        start = self.started
         taken = 0
         while not self.stop:
             if self.rate:

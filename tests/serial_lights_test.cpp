@@ -6,8 +6,13 @@
 
 #include <algorithm>
 #include <deque>
+#include <functional>
 
+#include "app/options.h"
 #include "fake_services.h"
+#include "generator/generator.h"
+#include "platform/sim/recording_port.h"
+#include "sim_night.h"
 
 namespace velmora {
 namespace {
@@ -76,34 +81,58 @@ class FakeLine final : public SerialLine {
   }
   void Close() override { ++closes; }
 
-  // A virtual steady clock: each reading takes `readNanos`, waits add theirs.
+  // A virtual steady clock: each reading takes `readNanos`, waits add theirs
+  // (and let the sender run meanwhile).
   int64_t now = 0;
   int64_t readNanos = 0;
   std::vector<int64_t> waits;
+  std::function<void(int64_t)> duringWait;
   int64_t NowNanos() override { return now += readNanos; }
   void WaitNanos(int64_t nanoseconds) override {
     waits.push_back(nanoseconds);
+    if (duringWait) duringWait(now + nanoseconds);
     now += nanoseconds;
   }
 };
 
 // The sender's part, on the line's virtual clock: its steps as they fall
-// due, and one after each write (a write wakes it).
+// due, and one whenever a write wakes it (also while the writer pauses).
 struct Sending {
   SerialLights& lights;
   FakeLine& line;
   int64_t next = 0;
+  uint64_t wakes = 0;
+  int steps = 0;                // the sender's wake-ups
+  std::vector<int64_t> writes;  // when each byte was written
+  Sending(SerialLights& l, FakeLine& f) : lights(l), line(f) {
+    line.duringWait = [this](int64_t until) {
+      const int64_t now = line.now;
+      TakeWake();
+      RunTo(until);
+      line.now = now;
+    };
+  }
+  void Step() {
+    ++steps;
+    next = lights.SendDue(line.now);
+  }
+  void TakeWake() {
+    if (lights.Wakes() == wakes) return;
+    wakes = lights.Wakes();
+    Step();
+  }
   void RunTo(int64_t t) {
     while (next <= t) {
       line.now = std::max(line.now, next);
-      next = lights.SendDue(line.now);
+      Step();
     }
     line.now = std::max(line.now, t);
   }
   void Write(int64_t t, uint8_t value, uint16_t port = 0x378) {
     RunTo(t);
+    writes.push_back(line.now);
     lights.PortWrite(port, value);
-    next = lights.SendDue(line.now);
+    TakeWake();
   }
 };
 
@@ -135,17 +164,18 @@ TEST(SerialLightsTest, OnlyTheDataRegisterReachesTheLineInOrder) {
 
 // The bytes gather and go out together, at most one call a millisecond, in
 // the order written; a byte that no other follows goes out within a
-// millisecond.
+// millisecond. A writer that runs ahead and pauses wakes the sender once a
+// pause, not once a byte or once a call.
 TEST(SerialLightsTest, BatchesOfAMillisecondInTheOrderWritten) {
   struct Write {
-    int64_t at;
+    int64_t at;  // 0: as soon as the writer can
     uint8_t value;
   };
-  // The light thread at 1 Mbaud: a byte every 10 us, runs of 64 lit and dark.
-  auto pwm = [](int64_t from, int64_t to, uint8_t lit) {
+  // The light thread at 1 Mbaud: runs of 64 lit and dark, a byte every
+  // `every` ns (0: as fast as the pacing lets it).
+  auto pwm = [](int bytes, uint8_t lit, int64_t every = 0) {
     std::vector<Write> w;
-    for (int64_t t = from, i = 0; t < to; t += 10'000, ++i)
-      w.push_back({t, (i / 64) % 2 ? lit : uint8_t{0}});
+    for (int i = 0; i < bytes; ++i) w.push_back({i * every, (i / 64) % 2 ? lit : uint8_t{0}});
     return w;
   };
   auto join = [](std::vector<Write> a, const std::vector<Write>& b) {
@@ -155,27 +185,29 @@ TEST(SerialLightsTest, BatchesOfAMillisecondInTheOrderWritten) {
   struct Case {
     const char* name;
     std::vector<Write> writes;
-    size_t smallestCall;  // but for the last
+    size_t smallestCall;  // but for the first and the last
+    bool pauses;          // the writer runs ahead: one wake-up of the sender a pause
   };
   for (const Case& c : std::vector<Case>{
-           {"PWM", pwm(0, 50'000'000, 255), 64},
+           {"PWM", pwm(5000, 255), 64, true},
+           {"a writer no faster than the line", pwm(5000, 255, 10'000), 64, false},
            {"direct mode's on and off",
             {{0, 255}, {487'000'000, 0}, {500'000'000, 255}, {520'000'000, 0}},
-            1},
-           {"a pattern change by Space",
-            join(pwm(0, 20'000'000, 255), pwm(20'000'000, 40'000'000, 4)), 64},
-           {"the light thread's end", join(pwm(0, 20'000'000, 255), {{20'000'000, 0}}), 64},
+            1,
+            false},
+           {"a pattern change by Space", join(pwm(2000, 255), pwm(2000, 4)), 64, true},
+           {"the light thread's end", join(pwm(2000, 255), {{0, 0}}), 64, true},
        }) {
     FakeLine line;
     SerialLights lights(line, "/dev/ttyACM0", SerialLights::Sender::kCaller);
     ASSERT_EQ(lights.SetUpPortAccess(0x378), PortAccessResult::kNoDriverNeeded);
-    Sending sending{lights, line};
+    Sending sending(lights, line);
     std::vector<uint8_t> written;
     for (const Write& w : c.writes) {
       sending.Write(w.at, w.value);
       written.push_back(w.value);
     }
-    sending.RunTo(c.writes.back().at + kLineCallNanos);
+    sending.RunTo(line.now + kLineCallNanos);
     EXPECT_EQ(line.sent, written) << c.name;
     size_t byte = 0;
     for (size_t i = 0; i < line.calls.size(); ++i) {
@@ -188,9 +220,15 @@ TEST(SerialLightsTest, BatchesOfAMillisecondInTheOrderWritten) {
       }
       // Each byte handed over within a millisecond of its write.
       for (size_t k = byte; k < byte + size; ++k) {
-        ASSERT_LE(at - c.writes[k].at, kLineCallNanos) << c.name << " byte " << k;
+        ASSERT_LE(at - sending.writes[k], kLineCallNanos) << c.name << " byte " << k;
       }
       byte += size;
+    }
+    EXPECT_EQ(!line.waits.empty(), c.pauses) << c.name;
+    if (c.pauses) {
+      // Once a pause; besides, its first look, the first byte, and the bytes
+      // after the last pause.
+      EXPECT_LE(sending.steps, static_cast<int>(line.waits.size()) + 3) << c.name;
     }
   }
 }
@@ -201,7 +239,7 @@ TEST(SerialLightsTest, QuietForASecondTheLastByteGoesAgain) {
   FakeLine line;
   SerialLights lights(line, "/dev/ttyACM0", SerialLights::Sender::kCaller);
   ASSERT_EQ(lights.SetUpPortAccess(0x378), PortAccessResult::kNoDriverNeeded);
-  Sending sending{lights, line};
+  Sending sending(lights, line);
   sending.RunTo(3'000'000'000);  // nothing written yet: nothing to repeat
   EXPECT_TRUE(line.calls.empty());
   sending.Write(3'000'000'000, 255);
@@ -255,7 +293,7 @@ TEST(SerialLightsTest, AGoneLineIsOpenedAgainEverySecondAndNobodyWaits) {
   FakeLine line;
   SerialLights lights(line, "/dev/ttyUSB0", SerialLights::Sender::kCaller);
   ASSERT_EQ(lights.SetUpPortAccess(0x378), PortAccessResult::kNoDriverNeeded);
-  Sending sending{lights, line};
+  Sending sending(lights, line);
   line.failSendAfter = 1;
   sending.Write(0, 1);
   sending.Write(2'000'000, 2);  // this send finds it gone
@@ -277,6 +315,70 @@ TEST(SerialLightsTest, AGoneLineIsOpenedAgainEverySecondAndNobodyWaits) {
   EXPECT_EQ(line.opens.size(), 4u);
   EXPECT_EQ(line.sent, (std::vector<uint8_t>{1, 5}));
   EXPECT_EQ(line.calls.back().first, 3'002'000'000);  // at the attempt that found it back
+}
+
+// Direct mode's pulses through a box that goes away early in the night and
+// stays away: the generator writes the port itself, and its pulses keep the
+// times they have on a port (were the box waited for, the line's waits would
+// move the generator's clock).
+TEST(SerialLightsTest, AMissingBoxLeavesTheGeneratorsPulsesOnTime) {
+  struct Night {
+    SharedState state;
+    SimClock clock{testing::k2320Utc};
+    RecordingPort recorded{clock};
+    std::vector<PortRecord> Run(Port* box, const std::function<void()>& sender) {
+      ReadOptions(state, {"m1", ".", "r2", "+0", "!-1"});  // light mode, no light level
+      struct Both : Port {
+        Night* night;
+        Port* box;
+        std::function<void()> sender;
+        void PortWrite(uint16_t port, uint8_t value) override {
+          night->recorded.PortWrite(port, value);
+          if (box) box->PortWrite(port, value);
+          if (sender) sender();
+        }
+      } both;
+      both.night = this;
+      both.box = box;
+      both.sender = sender;
+      Generator g(state, clock, both);
+      struct Stop : GeneratorObserver {
+        Generator* g;
+        void OnStepStart(Phase phase, int64_t n) override {
+          if (phase == Phase::kSleepProgramme && n == 60) g->RequestStop();
+        }
+      } stop;
+      stop.g = &g;
+      g.observer = &stop;
+      GeneratorThread(g);
+      return recorded.Records();
+    }
+  };
+  Night onAPort;
+  const std::vector<PortRecord> expected = onAPort.Run(nullptr, nullptr);
+  ASSERT_GT(expected.size(), 100u);
+
+  Night throughTheBox;
+  FakeLine line;
+  // The line's clock is the night's: its waits would be the generator's.
+  line.duringWait = [&](int64_t until) {
+    throughTheBox.clock.Sleep(static_cast<int32_t>((until - line.now) / 1'000'000));
+  };
+  SerialLights lights(line, "/dev/ttyACM0", SerialLights::Sender::kCaller);
+  ASSERT_EQ(lights.SetUpPortAccess(0x378), PortAccessResult::kNoDriverNeeded);
+  line.failSendAfter = 20;
+  line.openError = "No such file or directory";
+  int64_t next = 0;
+  const auto sender = [&] {
+    line.now = throughTheBox.clock.NowMs() * 1'000'000;
+    if (next <= line.now) next = lights.SendDue(line.now);
+  };
+  const std::vector<PortRecord> got = throughTheBox.Run(&lights, sender);
+  ASSERT_EQ(got.size(), expected.size());
+  for (size_t i = 0; i < got.size(); ++i) ASSERT_EQ(got[i].timeMs, expected[i].timeMs) << i;
+  EXPECT_EQ(line.calls.size(), 20u);  // then gone...
+  EXPECT_GT(line.opens.size(), 10u);  // ...and tried again every second
+  EXPECT_TRUE(line.waits.empty());
 }
 
 TEST(SerialLightsTest, BytesRunAFewMillisecondsAheadOfTheWireAtMost) {

@@ -77,52 +77,101 @@ void SerialLights::ReportFailure(WindowHost& host) {
 
 void SerialLights::PortWrite(uint16_t port, uint8_t value) {
   if (port != base_) return;  // the control register has no line
-  bool first = false;
+  int64_t now = -1;           // the clock is read only when needed
+  bool wake = false;
   {
     std::lock_guard lock(mutex_);
     if (!open_) return;
     last_ = value;
     if (lost_) return;  // dropped: the box shows the present value when it is back
-    first = pending_.empty();
+    if (pending_.empty()) {
+      // The first byte since the sender took the last: it goes out within a
+      // millisecond, so the sender is woken unless it looks by then anyway.
+      now = line_.NowNanos();
+      wake = senderDue_ > now + kLineCallNanos && WakeSender();
+    }
     pending_.push_back(value);
   }
-  // Only the first byte after a send wakes the sender; the rest wait for it.
-  if (first) wake_.notify_one();
-  Pace();
+  if (wake) wake_.notify_one();
+  Pace(now);
 }
 
-void SerialLights::Pace() {
-  const int64_t now = line_.NowNanos();
-  lineFreeAt_ = std::max(lineFreeAt_, now) + byteNanos_;
-  if (lineFreeAt_ - now > kLineLeadHighNanos)
-    line_.WaitNanos(lineFreeAt_ - now - kLineLeadLowNanos);
+bool SerialLights::WakeSender() {
+  woken_ = true;
+  ++wakes_;
+  return true;
 }
 
-int64_t SerialLights::NextStep() const {
+uint64_t SerialLights::Wakes() {
+  std::lock_guard lock(mutex_);
+  return wakes_;
+}
+
+void SerialLights::Pace(int64_t now) {
+  // The clock is looked at about every half millisecond of bytes, not for
+  // each: the bytes since the last look count from that look.
+  ++unpaced_;
+  if (now < 0 && unpaced_ * byteNanos_ < kLineCallNanos / 2) return;
+  if (now < 0) now = line_.NowNanos();
+  lineFreeAt_ = std::max(lineFreeAt_, pacedAt_) + unpaced_ * byteNanos_;
+  unpaced_ = 0;
+  pacedAt_ = now;
+  if (lineFreeAt_ - now <= kLineLeadHighNanos) return;
+  const int64_t pause = lineFreeAt_ - now - kLineLeadLowNanos;
+  bool wake = false;
+  {
+    // Ahead of the wire: the sender takes what has gathered as soon as the
+    // line may be called (woken unless it looks then anyway), and looks
+    // again a millisecond after the writer is due back.
+    std::lock_guard lock(mutex_);
+    writerBackAt_ = now + pause;
+    wake =
+        !pending_.empty() && senderDue_ > std::max(now, lastCall_ + kLineCallNanos) && WakeSender();
+  }
+  if (wake) wake_.notify_one();
+  line_.WaitNanos(pause);
+  pacedAt_ = now + pause;
+}
+
+int64_t SerialLights::NextStep(int64_t now) const {
   if (lost_) return nextTry_;
-  return pending_.empty() ? lastSent_ + kKeepAliveNanos : lastCall_ + kLineCallNanos;
+  if (!pending_.empty()) return lastCall_ + kLineCallNanos;
+  int64_t next = lastSent_ + kKeepAliveNanos;
+  if (writerBackAt_ + kLineCallNanos > now) {
+    // A millisecond after a pausing writer is due back: its next bytes are
+    // handed over when it pauses again, but a writer that wrote a few and
+    // stopped (the light thread's end) wakes nobody.
+    next = std::min(next, writerBackAt_ + kLineCallNanos);
+  } else if (lastCall_ + kLineCallNanos > now) {
+    // Once more after a call, so the bytes of a writer that goes on at the
+    // line's pace need not wake the sender.
+    next = std::min(next, lastCall_ + kLineCallNanos);
+  }
+  return next;
 }
 
 int64_t SerialLights::SendDue(int64_t now) {
   std::unique_lock lock(mutex_);
-  if (!open_) return now + kKeepAliveNanos;
-  if (lost_) {
-    if (now < nextTry_) return nextTry_;
+  woken_ = false;
+  if (!open_) return senderDue_ = now + kKeepAliveNanos;
+  if (lost_ && now >= nextTry_) {
     lock.unlock();
     const bool back = line_.Open(setting_.device, setting_.baud).empty();
     lock.lock();
-    if (!back) {
+    if (back) {
+      std::fprintf(stderr, "velmora: the light box on %s is back\n", setting_.device.c_str());
+      lost_ = false;
+      // The value of the moment, at once.
+      if (last_ >= 0) pending_.assign(1, static_cast<uint8_t>(last_));
+      lastCall_ = INT64_MIN / 2;
+    } else {
       nextTry_ = now + kReopenNanos;
-      return nextTry_;
     }
-    std::fprintf(stderr, "velmora: the light box on %s is back\n", setting_.device.c_str());
-    lost_ = false;
-    // The value of the moment, at once.
-    if (last_ >= 0) pending_.assign(1, static_cast<uint8_t>(last_));
-    lastCall_ = INT64_MIN / 2;
   }
   batch_.clear();
-  if (!pending_.empty() && now - lastCall_ >= kLineCallNanos) {
+  if (lost_) {
+    // Nothing goes out until the box is back.
+  } else if (!pending_.empty() && now - lastCall_ >= kLineCallNanos) {
     batch_.swap(pending_);
   } else if (pending_.empty() && now - lastSent_ >= kKeepAliveNanos) {
     // Quiet for a second: the same again (nothing, before the first write).
@@ -138,7 +187,7 @@ int64_t SerialLights::SendDue(int64_t now) {
     lock.lock();
     if (!sent) Lost(why, now);
   }
-  return NextStep();
+  return senderDue_ = NextStep(now);
 }
 
 void SerialLights::SenderLoop() {
@@ -147,12 +196,8 @@ void SerialLights::SenderLoop() {
     lock.unlock();
     const int64_t next = SendDue(line_.NowNanos());
     lock.lock();
-    // Asleep with nothing gathered, a first byte wakes it; with bytes
-    // gathered, it sleeps out the millisecond since the last call.
-    const bool idle = pending_.empty();
     const int64_t wait = std::max<int64_t>(0, next - line_.NowNanos());
-    wake_.wait_for(lock, std::chrono::nanoseconds(wait),
-                   [&] { return stop_ || (idle && !pending_.empty()); });
+    wake_.wait_for(lock, std::chrono::nanoseconds(wait), [&] { return stop_ || woken_; });
   }
 }
 

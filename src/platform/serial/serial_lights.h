@@ -12,7 +12,13 @@
 // that has gathered in one call, at most one call a millisecond (a serial
 // driver takes a call per byte badly: 100,000 calls a second cost a core's
 // quarter on Linux, and Windows' USB serial drivers fall far behind). A byte
-// that no other follows goes out within a millisecond. When the writer has
+// that no other follows goes out within a millisecond. A thread's wake-up
+// costs more than a hundred bytes, so the two wake each other as seldom as
+// that allows: a writer that runs ahead of the wire and pauses wakes the
+// sender once, as it pauses, and the sender then sleeps until a millisecond
+// after the writer is due back (to pick up the bytes of a writer that wrote
+// a few more and stopped); a byte wakes the sender only when the sender
+// would not look within a millisecond anyway. When the writer has
 // been quiet for a second the last byte is sent again, so the box holds its
 // lamps as a port holds its value; the box's own rule (dark after two
 // silent seconds) then means only that the host is gone.
@@ -84,16 +90,20 @@ class SerialLights final : public Port, public PortAccess {
 
   // The sender's step at the line's time `now`: hands the line what is due
   // (the bytes gathered, a keep-alive, a reopen) and returns when the next
-  // step is due.
+  // step is due. It runs then, or earlier when a write wakes it.
   int64_t SendDue(int64_t now);
+  // How many times a write has woken the sender (with Sender::kCaller, the
+  // caller then runs SendDue).
+  uint64_t Wakes();
   // Waits (at most `nanoseconds`) until every byte gathered has gone out.
   void Drain(int64_t nanoseconds);
 
  private:
   void Lost(const std::string& why, int64_t now);
-  void Pace();
+  void Pace(int64_t now);
+  bool WakeSender();  // with mutex_ held; the caller notifies after unlocking
   void SenderLoop();
-  int64_t NextStep() const;
+  int64_t NextStep(int64_t now) const;
 
   SerialLine& line_;
   bool chosen_ = false;
@@ -102,8 +112,12 @@ class SerialLights final : public Port, public PortAccess {
   LightLineSetting setting_;
   std::string why_;  // why set-up failed
   uint16_t base_ = 0;
-  int64_t byteNanos_ = 0;   // one byte's time on the line
-  int64_t lineFreeAt_ = 0;  // when the bytes handed over so far are all out; writer only
+  int64_t byteNanos_ = 0;  // one byte's time on the line
+  // The writer's pacing: when the bytes written so far are all out on the
+  // wire, as of its last look at the clock, and the bytes written since.
+  int64_t lineFreeAt_ = 0;
+  int64_t pacedAt_ = 0;
+  int64_t unpaced_ = 0;
 
   std::mutex mutex_;
   std::condition_variable wake_;
@@ -116,6 +130,10 @@ class SerialLights final : public Port, public PortAccess {
   int64_t lastCall_ = INT64_MIN / 2;
   int64_t lastSent_ = 0;
   int64_t nextTry_ = 0;
+  int64_t senderDue_ = INT64_MAX;         // when the sender looks next by itself
+  int64_t writerBackAt_ = INT64_MIN / 2;  // when a pausing writer writes again
+  bool woken_ = false;
+  uint64_t wakes_ = 0;
   std::vector<uint8_t> batch_;  // the sender's, handed to the line outside the lock
   std::thread thread_;
 };
