@@ -3,6 +3,7 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <functional>
 #include <csignal>
 #include <cstdio>
 #include <optional>
@@ -11,7 +12,9 @@
 #include "tools/render/interrupts.h"
 #include "tools/render/light_render.h"
 #include "tools/render/night_render.h"
+#include "tools/render/output_file.h"
 #include "tools/render/sinks.h"
+#include "tools/render/text_sink.h"
 #include "tools/tool_args.h"
 #include "velmora_version.h"
 
@@ -104,17 +107,46 @@ class ProgressBar {
   int shown_ = -1;
 };
 
-// Opens the output for a render, after setting up how it ends: a reader
-// that goes away shows as a failed write (EPIPE), so that the progress line
-// can be cleared before the program ends; interrupts remove what was begun.
-// Null, said on stderr, when it cannot be opened.
-std::unique_ptr<OutputSink> OpenOutput(const std::string& path, AudioFormat format, bool quiet) {
+// Opens the output of a render, and sets up how it ends. The signal policy
+// is this file's alone: SIGINT, SIGTERM and SIGHUP remove the temporary file
+// (interrupts.h), so they are blocked while it is made and until it is named
+// to the handler, and again while it is renamed or removed; the threads the
+// sink starts begin with them blocked, so that the handler runs on this
+// thread only. Opening in place is not blocked: a FIFO's open waits for its
+// reader, and an interrupt must end that wait. A reader that goes away shows
+// as a failed write (EPIPE), so that the progress line can be cleared before
+// the program ends. False, said on stderr, when the output cannot be opened.
+bool OpenOutput(const std::string& path, bool quiet,
+                const std::function<bool(OutputFile, std::string&)>& open) {
   std::signal(SIGPIPE, SIG_IGN);
   interrupts::Install(quiet);
   std::string error;
-  std::unique_ptr<OutputSink> sink = OpenSink(path, format, error);
-  if (!sink) std::fprintf(stderr, "%s: %s\n", kTool, error.c_str());
-  return sink;
+  OutputFile file;
+  bool ok = file.Choose(path, error);
+  if (ok && file.Replaces()) {
+    interrupts::SignalsBlocked blocked;
+    ok = file.Open(error);
+    if (ok) interrupts::SetTemporary(file.TemporaryPath());
+  } else if (ok) {
+    ok = file.Open(error);
+    if (ok) interrupts::SetStreaming();
+  }
+  if (ok) {
+    interrupts::SignalsBlocked blocked;
+    ok = open(std::move(file), error);
+    if (!ok) interrupts::SetDone();
+  }
+  if (!ok) std::fprintf(stderr, "%s: %s\n", kTool, error.c_str());
+  return ok;
+}
+
+// Completes the output, or removes what was begun; whether it is complete.
+bool FinishOutput(OutputSink& sink, bool rendered) {
+  interrupts::SignalsBlocked blocked;
+  const bool finished = rendered && sink.Finish();
+  if (!finished) sink.Abandon();
+  interrupts::SetDone();
+  return finished;
 }
 
 // The reader has all it wanted (`| head`): end as a pipe's writer does.
@@ -133,19 +165,20 @@ void SayNotes(const std::vector<std::string>& notes) {
 int WriteLights(const std::string& path, const RenderRequest& request, bool quiet) {
   if (path == "-" && isatty(STDOUT_FILENO))
     return Usage("standard output is a terminal; give --lights FILE");
-  std::unique_ptr<OutputSink> sink = OpenOutput(path, AudioFormat::kRaw, quiet);
-  if (!sink) return 1;
-  const auto put = [&sink](const std::string& line) {
-    return sink->Write(reinterpret_cast<const uint8_t*>(line.data()), line.size());
-  };
+  std::unique_ptr<TextSink> sink;
+  if (!OpenOutput(path, quiet, [&sink](OutputFile file, std::string&) {
+        sink = OpenTextSink(std::move(file));
+        return true;
+      })) {
+    return 1;
+  }
   bool headed = false;
   const LightRenderResult result = RenderLights(request, [&](const LightRow& row) {
-    if (!headed && !put(LightHeaderText(row.dimmed) + "\n")) return false;
+    if (!headed && !sink->WriteLine(LightHeaderText(row.dimmed))) return false;
     headed = true;
-    return put(LightRowText(row) + "\n");
+    return sink->WriteLine(LightRowText(row));
   });
-  const bool finished = result.ok && sink->Finish();
-  if (!finished) sink->Abandon();
+  const bool finished = FinishOutput(*sink, result.ok);
   EndIfReaderGone(*sink);
   SayNotes(result.notes);
   if (!result.ok && sink->Error().empty()) {
@@ -245,14 +278,18 @@ int main(int argc, char** argv) {
     return Usage("standard output is a terminal; give --out FILE or redirect it");
   }
 
-  std::unique_ptr<OutputSink> sink = OpenOutput(*out, *format, quiet);
-  if (!sink) return 1;
+  std::unique_ptr<OutputSink> sink;
+  if (!OpenOutput(*out, quiet, [&](OutputFile file, std::string& error) {
+        sink = OpenSink(std::move(file), *format, error);
+        return sink != nullptr;
+      })) {
+    return 1;
+  }
   ProgressBar bar(!quiet && isatty(STDERR_FILENO));
   const auto started = std::chrono::steady_clock::now();
   const RenderResult result =
       RenderNight(request, *sink, [&bar](const RenderProgress& p) { bar.Show(p); });
-  const bool finished = result.ok && sink->Finish();
-  if (!finished) sink->Abandon();
+  const bool finished = FinishOutput(*sink, result.ok);
   bar.Done();
   EndIfReaderGone(*sink);
   SayNotes(result.notes);

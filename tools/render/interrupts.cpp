@@ -18,7 +18,7 @@ std::atomic<bool> barShown{false};
 bool quietly = false;
 std::string temporaryPath;  // owns what `temporary` points to
 
-void Say(const char* text) {
+void WriteToStderr(const char* text) {
   if (quietly) return;
   if (barShown.load()) {
     static const char kClear[] = "\r\033[K";
@@ -30,16 +30,16 @@ void Say(const char* text) {
 void OnInterrupt(int signal) {
   switch (stage.load()) {
     case kNothingYet:
-      Say("velmora-render: interrupted, nothing written\n");
+      WriteToStderr("velmora-render: interrupted, nothing written\n");
       break;
     case kTemporary: {
       const char* path = temporary.load();
       if (path != nullptr) unlink(path);
-      Say("velmora-render: interrupted, nothing written\n");
+      WriteToStderr("velmora-render: interrupted, nothing written\n");
       break;
     }
     case kStreaming:
-      Say("velmora-render: interrupted; the output is incomplete\n");
+      WriteToStderr("velmora-render: interrupted; the output is incomplete\n");
       break;
     default:
       break;

@@ -3,6 +3,7 @@
 #include <optional>
 
 #include "app/sim_sound_run.h"
+#include "tools/render/night_setup.h"
 
 namespace velmora::render {
 namespace {
@@ -13,7 +14,7 @@ class LightWatch final : public GeneratorObserver {
              const std::function<bool(const LightRow&)>& row)
       : request_(request), run_(run), row_(row) {
     dimmed_ = run.state.lightLevel != 0;
-    run.clock.onSleep = [this] { Look(); };
+    run.clock.onSleep = [this] { ReadTheLights(); };
   }
   ~LightWatch() override { run_.clock.onSleep = nullptr; }
 
@@ -28,29 +29,29 @@ class LightWatch final : public GeneratorObserver {
     if (phase == Phase::kHealing && request_.mode == RenderMode::kHealingOnly && !limitSet_) {
       limitSet_ = true;
       run_.clock.At(run_.clock.NowMs() + int64_t{request_.healingSeconds} * 1000, [this] {
-        Look();
+        ReadTheLights();
         Finish(run_.clock.NowMs(), std::nullopt);
       });
     }
   }
 
   void OnProgrammeEnd(int64_t) override {
-    Look();
+    ReadTheLights();
     // With a level the light thread ends here, writing 0.
     Finish(run_.clock.NowMs(), dimmed_ ? std::optional<int16_t>(0) : std::nullopt);
   }
 
   // Flushes the last row; false when a row could not be taken.
   bool Flush() {
-    if (pending_ && !Hand(*pending_)) return false;
+    if (pending_ && !Emit(*pending_)) return false;
     pending_.reset();
     return !failed_;
   }
 
  private:
-  // Takes what the lights show now: the port's writes since the last look
+  // Takes what the lights show now: the port's writes since the last reading
   // and, with a level, the envelope and the pattern.
-  void Look() {
+  void ReadTheLights() {
     if (done_) return;
     SharedState& s = run_.state;
     for (const PortRecord& r : run_.port.Records()) {
@@ -58,17 +59,17 @@ class LightWatch final : public GeneratorObserver {
       if (dimmed_) {
         // The register's first write; the light thread starts right after it
         // at 63 of 64.
-        if (!started_) Change({r.timeMs, static_cast<uint8_t>(s.lptOnPattern.Load()), 63, true});
+        if (!started_) StateBegins({r.timeMs, static_cast<uint8_t>(s.lptOnPattern.Load()), 63, true});
       } else {
         if (r.value != 0) onPattern_ = r.value;
-        Change({r.timeMs, onPattern_, static_cast<int16_t>(r.value != 0 ? 1 : 0), false});
+        StateBegins({r.timeMs, onPattern_, static_cast<int16_t>(r.value != 0 ? 1 : 0), false});
       }
       started_ = true;
     }
     run_.port.Clear();
     if (dimmed_ && started_) {
       const int16_t level = s.envelopeNow;
-      Change({run_.clock.NowMs(), static_cast<uint8_t>(s.lptOnPattern.Load()),
+      StateBegins({run_.clock.NowMs(), static_cast<uint8_t>(s.lptOnPattern.Load()),
               static_cast<int16_t>(level < 0    ? 0
                                    : level > 63 ? 63
                                                 : level),
@@ -76,17 +77,17 @@ class LightWatch final : public GeneratorObserver {
     }
   }
 
-  void Change(const LightRow& row) {
+  void StateBegins(const LightRow& row) {
     if (pending_ && pending_->timeMs == row.timeMs) {
       pending_ = row;  // the earlier state lasted no time
       return;
     }
-    if (pending_ && !Hand(*pending_)) return;
+    if (pending_ && !Emit(*pending_)) return;
     pending_ = row;
   }
 
-  // Hands a row over unless it shows what the last one did.
-  bool Hand(const LightRow& row) {
+  // Hands a row to the caller unless it shows what the last one did.
+  bool Emit(const LightRow& row) {
     if (last_ && last_->pattern == row.pattern && last_->level == row.level) return true;
     last_ = row;
     if (!row_(row)) {
@@ -102,7 +103,7 @@ class LightWatch final : public GeneratorObserver {
   void Finish(int64_t timeMs, std::optional<int16_t> finalLevel) {
     if (done_) return;
     if (finalLevel && started_)
-      Change({timeMs, static_cast<uint8_t>(run_.state.lptOnPattern.Load()), *finalLevel, true});
+      StateBegins({timeMs, static_cast<uint8_t>(run_.state.lptOnPattern.Load()), *finalLevel, true});
     done_ = true;
     result.endMs = timeMs;
     Stop();

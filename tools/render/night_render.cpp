@@ -5,7 +5,7 @@
 
 #include "app/options.h"
 #include "app/sim_sound_run.h"
-#include "plan/moon.h"
+#include "tools/render/night_setup.h"
 
 namespace velmora::render {
 namespace {
@@ -171,28 +171,6 @@ RenderResult RenderNight(const RenderRequest& request, SampleSink& sink,
   const std::vector<std::string> moved = BoundNotes(bounds);
   result.notes.insert(result.notes.end(), moved.begin(), moved.end());
   return result;
-}
-
-BoundReport SetUpNight(const RenderRequest& request, SharedState& state, SimClock& clock) {
-  ComputeMoonFactor(state, clock);
-  const BoundReport bounds = ReadOptions(state, request.words);
-  if (request.mode == RenderMode::kProgramme) state.healingMode = 0;
-  return bounds;
-}
-
-void PressEnterAfter(SimSoundRun& run, int32_t seconds) {
-  run.clock.At(run.clock.NowMs() + int64_t{seconds} * 1000, [&run] { run.state.healingMode = 0; });
-}
-
-std::vector<std::string> BoundNotes(const BoundReport& bounds) {
-  std::vector<std::string> notes;
-  for (int i = 0; i < bounds.count; ++i) {
-    const ClampedSetting& c = bounds.clamped[i];
-    notes.push_back(std::string(c.name) + " " + std::to_string(c.given) + " is outside " +
-                    std::to_string(c.range.min) + ".." + std::to_string(c.range.max) + "; using " +
-                    std::to_string(c.used));
-  }
-  return notes;
 }
 
 }  // namespace velmora::render

@@ -60,22 +60,3 @@ RenderResult RenderNight(const RenderRequest& request, SampleSink& sink,
                          const std::function<void(const RenderProgress&)>& progress = {});
 
 }  // namespace velmora::render
-
-namespace velmora {
-class SimSoundRun;
-}
-
-namespace velmora::render {
-
-// The night's settings as velmora's start-up makes them: the moon of the
-// request's clock, then the option words; the programme at once unless the
-// request starts with healing. What the bounds moved.
-BoundReport SetUpNight(const RenderRequest& request, SharedState& state, SimClock& clock);
-
-// Enter during healing, `seconds` from now, as the key does.
-void PressEnterAfter(SimSoundRun& run, int32_t seconds);
-
-// One line per setting that the bounds moved.
-std::vector<std::string> BoundNotes(const BoundReport& bounds);
-
-}  // namespace velmora::render

@@ -1,15 +1,17 @@
-// Where a render's samples go: a raw or WAV stream written directly, FLAC
-// through libFLAC, or Ogg Vorbis through libsndfile, on a writer thread of
-// their own. A file
-// is written under a temporary name beside the final one and renamed only when
-// complete, so a failed render never leaves a half file under the final name;
-// devices, FIFOs and the like are written in place (see output_file.h).
+// Where a render's samples go: an output file (see output_file.h) in one of
+// four formats, each written by a sink of its own (raw_sink, wav_sink,
+// flac_sink, ogg_sink); the lights file is text (text_sink.h). Every byte
+// reaches the file through the same checked write, and the first failure,
+// wherever it falls (the first bytes, the middle, the last ones written as
+// the sink finishes), fails the render.
 #pragma once
 
+#include <cstdint>
 #include <memory>
 #include <string>
 
 #include "tools/render/night_render.h"
+#include "tools/render/output_file.h"
 
 namespace velmora::render {
 
@@ -21,7 +23,8 @@ bool FormatFromName(const std::string& name, AudioFormat& format);
 
 class OutputSink : public SampleSink {
  public:
-  // Completes the output (headers, rename); false on failure, with Error().
+  // Completes the output (headers, the file's commit); false on failure,
+  // with Error().
   virtual bool Finish() = 0;
   // Removes whatever a failed render left behind.
   virtual void Abandon() = 0;
@@ -32,8 +35,11 @@ class OutputSink : public SampleSink {
   virtual int64_t BytesWritten() const = 0;
 };
 
-// Opens `path` ("-" for standard output) for `format`. On failure returns
-// nullptr and sets `error`; nothing is left behind.
+// A sink for `format` on `file`, opened (see OutputFile::Open). A sink that
+// writes behind starts its thread here. On failure returns nullptr and sets
+// `error`; nothing is left behind.
+std::unique_ptr<OutputSink> OpenSink(OutputFile file, AudioFormat format, std::string& error);
+// The same on `path` ("-" for standard output), opened here.
 std::unique_ptr<OutputSink> OpenSink(const std::string& path, AudioFormat format,
                                      std::string& error);
 

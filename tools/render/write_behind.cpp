@@ -25,14 +25,14 @@ bool WriteBehind::Put(const uint8_t* data, size_t count) {
     current_.insert(current_.end(), data, data + n);
     data += n;
     count -= n;
-    if (current_.size() == bufferBytes_ && !Hand(current_)) return false;
+    if (current_.size() == bufferBytes_ && !QueueAndTakeFree(current_)) return false;
   }
   std::lock_guard<std::mutex> lock(mutex_);
   return !failed_;
 }
 
 // Queues a full buffer and takes a free one, waiting while there is none.
-bool WriteBehind::Hand(std::vector<uint8_t>& buffer) {
+bool WriteBehind::QueueAndTakeFree(std::vector<uint8_t>& buffer) {
   std::unique_lock<std::mutex> lock(mutex_);
   full_.push_back(std::move(buffer));
   changed_.notify_all();

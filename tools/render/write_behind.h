@@ -41,7 +41,7 @@ class WriteBehind {
 
  private:
   void Run();
-  bool Hand(std::vector<uint8_t>& buffer);
+  bool QueueAndTakeFree(std::vector<uint8_t>& buffer);
 
   WriteFunction write_;
   size_t bufferBytes_;

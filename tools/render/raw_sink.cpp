@@ -1,0 +1,28 @@
+// The bare samples, as they come.
+#include "tools/render/sink_base.h"
+
+namespace velmora::render {
+namespace {
+
+class RawSink final : public SinkBase {
+ public:
+  using SinkBase::SinkBase;
+  ~RawSink() override { RawSink::Abandon(); }
+
+  void Start() {
+    StartWriter([this](const uint8_t* data, size_t count) { return WriteOut(data, count); });
+  }
+  bool Write(const uint8_t* samples, size_t count) override { return Put(samples, count); }
+  bool Finish() override { return StopWriter(false) && Commit(); }
+  void Abandon() override { AbandonOutput(); }
+};
+
+}  // namespace
+
+std::unique_ptr<OutputSink> OpenRawSink(OutputFile file, std::string&) {
+  auto sink = std::make_unique<RawSink>(std::move(file));
+  sink->Start();
+  return sink;
+}
+
+}  // namespace velmora::render
