@@ -5,8 +5,10 @@ writing as many bytes, measured side by side in one run.
   bench/render_speed.py [--runs N] [--dir DIR] build/default/velmora-render
 
 Each round runs, in turn: the pipe floor (head -c BYTES /dev/zero | cat), the
-raw night to a pipe, the file floor (dd of the WAV's size, bs=1M), the WAV
-night to a file, the FLAC encoder's floor (the flac program at its fastest
+raw night to a pipe, the file floors (dd of the WAV's size, bs=1M, without
+and with conv=fsync: velmora-render flushes the file to the disk before
+"wrote", so the second is its match, and the two differ by what the flush
+costs), the WAV night to a file, the FLAC encoder's floor (the flac program at its fastest
 level, from the raw night on disk, written beforehand), the FLAC night to a
 file. After the rounds, one Ogg Vorbis night (the slow one: about a minute).
 Prints the medians, the two ratios, the FLAC and Ogg nights' speed in times
@@ -86,8 +88,8 @@ def main():
             if os.path.exists(f):
                 os.unlink(f)
 
-    results = {k: [] for k in ("pipe floor", "raw to a pipe", "file floor", "wav to a file",
-                               "flac floor", "flac to a file")}
+    results = {k: [] for k in ("pipe floor", "raw to a pipe", "file floor", "synced floor",
+                               "wav to a file", "flac floor", "flac to a file")}
     memory = {"raw": 0.0, "wav": 0.0, "flac": 0.0, "ogg": 0.0}
 
     def run(argv, reader=None, remove=()):
@@ -105,9 +107,10 @@ def main():
             t, m = run([render, *NIGHT, "--format", "raw", "--out", "-", *WORDS], ["cat"])
             results["raw to a pipe"].append(t)
             memory["raw"] = max(memory["raw"], m)
-            results["file floor"].append(run([
-                "dd", "if=/dev/zero", f"of={floor_file}", "bs=1M", f"count={wav_bytes}",
-                "iflag=count_bytes", "status=none"], remove=[wav_file])[0])
+            dd = ["dd", "if=/dev/zero", f"of={floor_file}", "bs=1M", f"count={wav_bytes}",
+                  "iflag=count_bytes", "status=none"]
+            results["file floor"].append(run(dd, remove=[wav_file])[0])
+            results["synced floor"].append(run(dd + ["conv=fsync"], remove=[floor_file])[0])
             t, m = run([render, *NIGHT, "--out", wav_file, *WORDS], remove=[floor_file])
             results["wav to a file"].append(t)
             memory["wav"] = max(memory["wav"], m)
@@ -133,8 +136,10 @@ def main():
         print(f"{k:16} median {v:6.2f} s  (of {args.runs})")
     print(f"raw night to a pipe / pipe floor:  {med['raw to a pipe'] / med['pipe floor']:.2f}x"
           "  (target <= 2)")
-    print(f"WAV night to a file / dd floor:    {med['wav to a file'] / med['file floor']:.2f}x"
-          "  (target <= 1.5)")
+    print(f"WAV night to a file / dd conv=fsync floor: "
+          f"{med['wav to a file'] / med['synced floor']:.2f}x  (target <= 1.5); the flush "
+          f"costs dd {med['synced floor'] - med['file floor']:.2f} s "
+          f"({med['synced floor'] / med['file floor']:.2f}x dd without it)")
     print(f"FLAC night: {NIGHT_SECONDS / med['flac to a file']:,.0f}x real time"
           "  (target >= 5,000); the encoder's floor "
           f"{NIGHT_SECONDS / med['flac floor']:,.0f}x, "

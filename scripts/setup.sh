@@ -20,14 +20,14 @@ for option in "$@"; do
       # the code with clang-format and clang-tidy; the light box's firmware is
       # built with avr-gcc and run in simavr; SDL's X11 message boxes need the
       # X core fonts; the sound server's faults are played against PulseAudio
-      # and PipeWire.
+      # and PipeWire; velmora-render's flushes are watched with strace.
       packages+=("${windows[@]}" xvfb xdotool imagemagick clang libclang-rt-14-dev man-db
                  clang-format clang-tidy x11-xserver-utils suckless-tools
                  python3-dbusmock dbus desktop-file-utils appstream
                  sway grim libgl1-mesa-dri libegl-mesa0
                  gcc-avr avr-libc binutils-avr simavr libsimavr-dev libsimavrparts1 avrdude
                  wine wine64 pulseaudio pulseaudio-utils dpkg-dev lintian fakeroot
-                 xfonts-base x11-utils pipewire pipewire-pulse wireplumber)
+                 xfonts-base x11-utils pipewire pipewire-pulse wireplumber strace)
       ;;
     --bench) packages+=(flac time xvfb xdotool) ;;
     *) echo "usage: scripts/setup.sh [--windows] [--tests] [--bench]" >&2; exit 2 ;;

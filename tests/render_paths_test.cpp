@@ -48,6 +48,7 @@ struct Options {
   size_t closeStdoutAfter = 0;  // read this much of stdout, then close it (0: read all)
   // Runs once the program has started, with its pid.
   std::function<void(pid_t)> whileRunning;
+  int stdoutFd = -1;  // the program's standard output, when not the captured pipe
 };
 
 Bytes ReadAll(int fd) {
@@ -75,8 +76,9 @@ Finished RunRender(const std::vector<std::string>& args, const Options& options 
   if (pipe(out) != 0 || pipe(err) != 0) return {};
   const pid_t pid = fork();
   if (pid == 0) {
-    dup2(out[1], STDOUT_FILENO);
+    dup2(options.stdoutFd >= 0 ? options.stdoutFd : out[1], STDOUT_FILENO);
     dup2(err[1], STDERR_FILENO);
+    close(out[1]);
     close(out[0]);
     close(err[0]);
     // The program must meet these signals as a terminal's foreground job does,
@@ -336,6 +338,23 @@ TEST_F(RenderPathsTest, EachKindOfPathIsWrittenByItsOwnRule) {
        false, 0, "", [](const fs::path&, const Finished& run) { EXPECT_EQ(run.out, Reference()); }},
       {"standard output as '-'", [](const fs::path&, std::string&) { return "-"; }, false, 0, "",
        [](const fs::path&, const Finished& run) { EXPECT_EQ(run.out, Reference()); }},
+      {"a link to standard output, a pipe",
+       [](const fs::path& d, std::string&) {
+         fs::create_symlink("/dev/stdout", d / "link.raw");
+         return (d / "link.raw").string();
+       },
+       false, 0, "",
+       [](const fs::path& d, const Finished& run) {
+         EXPECT_EQ(run.out, Reference());
+         EXPECT_EQ(Listing(d), std::vector<std::string>{"link.raw"});
+       }},
+      {"a link to /dev/fd/1 through a relative one",
+       [](const fs::path& d, std::string&) {
+         fs::create_symlink("/dev/fd/1", d / "fd1");
+         fs::create_symlink("./fd1", d / "link.raw");
+         return (d / "link.raw").string();
+       },
+       false, 0, "", [](const fs::path&, const Finished& run) { EXPECT_EQ(run.out, Reference()); }},
   };
   for (const PathCase& c : cases) {
     SCOPED_TRACE(c.name);
@@ -393,6 +412,46 @@ TEST_F(RenderPathsTest, AFifoItsReaderGetsEverySampleInEveryFormat) {
   ASSERT_EQ(lstat(fifo.c_str(), &st), 0);
   EXPECT_TRUE(S_ISFIFO(st.st_mode));
   EXPECT_EQ(Listing(dir_), (std::vector<std::string>{"fifo", "n.flac"}));
+}
+
+// Standard output that is a file can seek: WAV and FLAC come out as they do
+// written to a file of their own, headers complete (after whatever the file
+// held before). Appending cannot write back, and gives the stream's header,
+// as a pipe does.
+TEST_F(RenderPathsTest, StandardOutputAFileGetsTheFilesHeaders) {
+  struct Case {
+    const char* name;
+    const char* format;
+    const char* before;  // what the file holds before the render
+    bool append;
+  };
+  const Case cases[] = {
+      {"WAV", "wav", "", false},
+      {"FLAC", "flac", "", false},
+      {"WAV after a line of the caller's", "wav", "a line\n", false},
+      {"FLAC after a line of the caller's", "flac", "a line\n", false},
+      {"WAV appended", "wav", "a line\n", true},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    const fs::path alone = dir_ / (std::string("alone.") + c.format);
+    ASSERT_EQ(RunRender(OneSecondTo(alone.string(), c.format)).ExitCode(), 0);
+    Bytes expected(c.before, c.before + std::strlen(c.before));
+    const Bytes file = FileBytes(alone);
+    expected.insert(expected.end(), file.begin(), file.end());
+    if (c.append) std::fill(expected.begin() + 7 + 40, expected.begin() + 7 + 44, 0xFF);
+    if (c.append) std::fill(expected.begin() + 7 + 4, expected.begin() + 7 + 8, 0xFF);
+
+    const fs::path redirected = dir_ / (std::string("redirected.") + c.format);
+    std::ofstream(redirected, std::ios::binary) << c.before;
+    const int fd = open(redirected.c_str(), O_WRONLY | (c.append ? O_APPEND : 0));
+    ASSERT_GE(fd, 0);
+    lseek(fd, 0, SEEK_END);
+    const Finished run = RunRender(OneSecondTo("-", c.format), {false, 0, {}, fd});
+    close(fd);
+    EXPECT_EQ(run.ExitCode(), 0) << run.err;
+    EXPECT_TRUE(FileBytes(redirected) == expected);
+  }
 }
 
 TEST_F(RenderPathsTest, ASocketIsConnectedToAndWritten) {
@@ -457,14 +516,32 @@ TEST_F(RenderPathsTest, AnInterruptedRenderLeavesNothingAndEndsByTheSignal) {
   }
 }
 
+// Whether `pid` sleeps in the open of a FIFO, waiting for a reader.
+bool WaitsForAFifosReader(pid_t pid) {
+  std::ifstream wchan("/proc/" + std::to_string(pid) + "/wchan");
+  std::string where;
+  return std::getline(wchan, where) && where == "wait_for_partner";
+}
+
 TEST_F(RenderPathsTest, InterruptedWhileWaitingForAFifosReader) {
   ASSERT_EQ(mkfifo((dir_ / "fifo").c_str(), 0600), 0);
-  const Finished run = RunRender(OneSecondTo((dir_ / "fifo").string()),
-                                 {false, 0, [](pid_t pid) {
-                                    std::this_thread::sleep_for(std::chrono::milliseconds(200));
-                                    kill(pid, SIGTERM);
-                                  }});
+  std::vector<std::string> args = OneSecondTo((dir_ / "fifo").string());
+  args.erase(args.begin());  // not --quiet: the handler says what it did
+  bool waited = false;
+  const Finished run = RunRender(
+      args,
+      {false, 0, [&](pid_t pid) {
+         siginfo_t ended{};
+         while (!(waited = WaitsForAFifosReader(pid)) &&
+                waitid(P_PID, static_cast<id_t>(pid), &ended, WEXITED | WNOHANG | WNOWAIT) == 0 &&
+                ended.si_pid == 0) {
+           std::this_thread::sleep_for(std::chrono::milliseconds(1));
+         }
+         kill(pid, SIGTERM);
+       }});
+  ASSERT_TRUE(waited) << "never waited for a reader: " << run.err;
   EXPECT_EQ(run.Signal(), SIGTERM) << run.err;
+  EXPECT_EQ(run.err, "velmora-render: interrupted, nothing written\n");
   EXPECT_TRUE(fs::is_fifo(dir_ / "fifo"));
   EXPECT_EQ(Listing(dir_), std::vector<std::string>{"fifo"});
 }

@@ -11,6 +11,8 @@
 #include <fstream>
 #include <future>
 #include <numeric>
+#include <string>
+#include <thread>
 #include <vector>
 
 #include "tools/render/night_render.h"
@@ -296,6 +298,8 @@ TEST(ThreadedWriteBehindTest, InOrderBoundedAndStoppedByAFailure) {
   std::promise<void> release;
   std::shared_future<void> released = release.get_future().share();
   std::atomic<size_t> accepted{0};
+  std::atomic<bool> producing{true};
+  std::atomic<pid_t> producerTid{0};
   std::vector<uint8_t> slow;
   WriteBehind lagging(
       [&](const uint8_t* d, size_t n) {
@@ -305,14 +309,25 @@ TEST(ThreadedWriteBehindTest, InOrderBoundedAndStoppedByAFailure) {
       },
       100, 4);
   std::thread producer([&] {
+    producerTid = gettid();
     for (size_t at = 0; at < input.size(); at += 50) {
       lagging.Put(&input[at], 50);
       accepted += 50;
     }
+    producing = false;
   });
-  std::this_thread::sleep_for(std::chrono::milliseconds(50));
-  // Four buffers of 100 bytes, one of them with the writer: no more is taken.
-  EXPECT_LE(accepted.load(), 4u * 100u + 100u);
+  // Four buffers of 100 bytes, one of them with the writer, which is held:
+  // the producer fills the other three and the one it puts into, and sleeps
+  // in the Put that fills the last (one that took more would run to the end).
+  const auto asleep = [&] {
+    std::ifstream stat("/proc/self/task/" + std::to_string(producerTid.load()) + "/stat");
+    std::string line;
+    std::getline(stat, line);
+    const size_t paren = line.rfind(')');
+    return paren != std::string::npos && line.compare(paren, 3, ") S") == 0;
+  };
+  while (producing && !(accepted >= 350 && producerTid != 0 && asleep())) std::this_thread::yield();
+  EXPECT_EQ(accepted.load(), 350u);
   release.set_value();
   producer.join();
   EXPECT_TRUE(lagging.Close());

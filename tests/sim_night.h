@@ -86,7 +86,7 @@ class NightRecorder : public GeneratorObserver {
   }
 };
 
-// Reads the option words into a fresh state with the moon of `atSeconds`.
+// Reads the option words into `state` (its moon as it was).
 inline void ReadWords(SharedState& state, const std::vector<std::string>& words) {
   ReadOptions(state, words);
 }

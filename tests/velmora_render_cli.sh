@@ -48,28 +48,61 @@ check "missing directory message" grep -qx "velmora-render: cannot create 'nodir
 check "help" "$render" --help >/dev/null
 check "version" grep -Eq '^velmora-render [0-9]+\.[0-9]+\.[0-9]+$' <<<"$("$render" --version)"
 
-# A full disk (a file size limit): status 1, nothing under the final name, no
-# temporary left behind.
-# FLAC compresses healing about twentyfold, so it gets a longer one.
+# A full disk (a file size limit, SIGXFSZ ignored so that writes fail with
+# EFBIG): status 1, one line naming the output and the reason, nothing under
+# the final name, no temporary left behind. Once in the middle of the file
+# (FLAC compresses healing about twentyfold, so it gets a longer one), and
+# once a few hundred bytes before its end, for each kind of output: the last
+# write fails, for Ogg the last page written as libsndfile closes.
 mkdir full
+limited() {  # limited BYTES COMMAND...: runs COMMAND with files limited to BYTES
+  local bytes=$1; shift
+  (trap '' XFSZ; exec prlimit --fsize="$bytes" -- "$@")
+}
+full_disk() {  # full_disk CASE NAME ERR STATUS
+  check "full disk status ($1)" test "$4" -eq 1
+  check "full disk message ($1)" grep -qx "velmora-render: cannot write 'full/$2': File too large" <<<"$3"
+  check "full disk leaves nothing ($1)" test -z "$(ls -A full)"
+}
 for name_seconds in n.wav:60 n.flac:1200; do
   name=${name_seconds%:*}
-  err=$( (ulimit -f 100; trap '' XFSZ; exec "$render" --quiet "${at[@]}" --healing-only "${name_seconds#*:}" --out "full/$name" -- m1) 2>&1 ); status=$?
-  check "full disk status ($name)" test $status -eq 1
-  check "full disk message ($name)" grep -q "cannot write 'full/$name'" <<<"$err"
-  check "full disk leaves nothing ($name)" test -z "$(ls -A full)"
+  err=$(limited 102400 "$render" --quiet "${at[@]}" --healing-only "${name_seconds#*:}" --out "full/$name" -- m1 2>&1); status=$?
+  full_disk "middle, $name" "$name" "$err" $status
+done
+for name in n.raw n.wav n.flac n.ogg lights.csv; do
+  case $name in
+    lights.csv) what=(--lights) words=(m1 '!3') ;;
+    *) what=(--healing-only 20 --out) words=(m1) ;;
+  esac
+  "$render" --quiet "${at[@]}" "${what[@]}" "whole.$name" -- "${words[@]}"
+  size=$(stat -c %s "whole.$name")
+  err=$(limited $((size - 300)) "$render" --quiet "${at[@]}" "${what[@]}" "full/$name" -- "${words[@]}" 2>&1); status=$?
+  full_disk "end, $name of $size bytes" "$name" "$err" $status
 done
 
+# "wrote" lasts: the temporary file is flushed before it is renamed over the
+# output, and the folder after.
+strace -f -qq -e trace=openat,fsync,fdatasync,rename,renameat,renameat2 -o "$work/trace" \
+  "$render" --quiet "${at[@]}" --healing-only 1 --out durable.wav -- m1
+order=$(grep -oE '(fsync|fdatasync|rename|renameat2?)\([^)]*' "$work/trace" | tr -d '"' | tr '\n' ' ')
+temp_fd=$(grep -oE 'openat\(AT_FDCWD, "\.durable\.wav\.partial-[^"]*".*= [0-9]+$' "$work/trace" | grep -oE '[0-9]+$')
+folder_fd=$(grep -oE 'openat\(AT_FDCWD, "\.", O_RDONLY.*O_DIRECTORY.*= [0-9]+$' "$work/trace" | grep -oE '[0-9]+$')
+check "durable: the file, the rename, the folder ($order)" \
+  grep -qE "^fsync\($temp_fd rename\(\.durable\.wav\.partial-[^ ]*, durable\.wav fsync\($folder_fd $" <<<"$order"
+
 # A directory that vanishes while the night is written: status 1, a message,
-# and nothing left behind.
+# and nothing left behind. The render is stopped once its temporary file is
+# there, so that the folder goes while it is still writing.
 mkdir gone
-"$render" --quiet "${at[@]}" --format raw --out gone/n.raw -- m1 2>"$work/gone.err" &
+"$render" --quiet "${at[@]}" --format flac --out gone/n.flac -- m1 2>"$work/gone.err" &
 render_pid=$!
-for _ in $(seq 100); do ls gone/.n.raw.partial-* >/dev/null 2>&1 && break; sleep 0.01; done
+until ls gone/.n.flac.partial-* >/dev/null 2>&1 || ! kill -0 "$render_pid" 2>/dev/null; do sleep 0.01; done
+kill -STOP "$render_pid" 2>/dev/null
 rm -rf gone
+kill -CONT "$render_pid" 2>/dev/null
 wait "$render_pid"; status=$?
 check "vanished directory status" test $status -eq 1
-check "vanished directory message" grep -q "cannot rename to 'gone/n.raw'" "$work/gone.err"
+check "vanished directory message" grep -qx "velmora-render: cannot rename to 'gone/n.flac': No such file or directory" "$work/gone.err"
 check "vanished directory leaves nothing" test ! -e gone
 
 # The lights file: a header and rows, the same on every run; refused without

@@ -3,9 +3,9 @@
 #include <unistd.h>
 
 #include <chrono>
-#include <functional>
 #include <csignal>
 #include <cstdio>
+#include <functional>
 #include <optional>
 #include <string>
 

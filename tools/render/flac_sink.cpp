@@ -147,8 +147,8 @@ class FlacSink final : public SinkBase {
     s->position_ += count;
     return FLAC__STREAM_ENCODER_WRITE_STATUS_OK;
   }
-  static FLAC__StreamEncoderSeekStatus SeekCallback(const FLAC__StreamEncoder*,
-                                                    FLAC__uint64 offset, void* self) {
+  static FLAC__StreamEncoderSeekStatus SeekCallback(const FLAC__StreamEncoder*, FLAC__uint64 offset,
+                                                    void* self) {
     auto* s = static_cast<FlacSink*>(self);
     if (s->abandoned_ || !s->Flush()) return FLAC__STREAM_ENCODER_SEEK_STATUS_ERROR;
     s->position_ = offset;

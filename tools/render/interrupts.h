@@ -5,8 +5,9 @@
 // functions (unlink, write, sigaction, raise) and reads only what was set
 // before it could run.
 //
-// Thread safety: Install, the setters and SignalsBlocked from the main thread;
-// the handler may run on any thread.
+// Thread safety: Install, the setters and SignalsBlocked from the main thread.
+// The main thread starts every other thread with the three signals blocked,
+// so the handler runs on the main thread.
 #pragma once
 
 #include <signal.h>

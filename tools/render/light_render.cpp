@@ -59,7 +59,8 @@ class LightWatch final : public GeneratorObserver {
       if (dimmed_) {
         // The register's first write; the light thread starts right after it
         // at 63 of 64.
-        if (!started_) StateBegins({r.timeMs, static_cast<uint8_t>(s.lptOnPattern.Load()), 63, true});
+        if (!started_)
+          StateBegins({r.timeMs, static_cast<uint8_t>(s.lptOnPattern.Load()), 63, true});
       } else {
         if (r.value != 0) onPattern_ = r.value;
         StateBegins({r.timeMs, onPattern_, static_cast<int16_t>(r.value != 0 ? 1 : 0), false});
@@ -70,10 +71,10 @@ class LightWatch final : public GeneratorObserver {
     if (dimmed_ && started_) {
       const int16_t level = s.envelopeNow;
       StateBegins({run_.clock.NowMs(), static_cast<uint8_t>(s.lptOnPattern.Load()),
-              static_cast<int16_t>(level < 0    ? 0
-                                   : level > 63 ? 63
-                                                : level),
-              true});
+                   static_cast<int16_t>(level < 0    ? 0
+                                        : level > 63 ? 63
+                                                     : level),
+                   true});
     }
   }
 
@@ -103,7 +104,8 @@ class LightWatch final : public GeneratorObserver {
   void Finish(int64_t timeMs, std::optional<int16_t> finalLevel) {
     if (done_) return;
     if (finalLevel && started_)
-      StateBegins({timeMs, static_cast<uint8_t>(run_.state.lptOnPattern.Load()), *finalLevel, true});
+      StateBegins(
+          {timeMs, static_cast<uint8_t>(run_.state.lptOnPattern.Load()), *finalLevel, true});
     done_ = true;
     result.endMs = timeMs;
     Stop();

@@ -28,7 +28,8 @@ class OggSink final : public SinkBase {
                                &TellCallback};
     sndfile_ = sf_open_virtual(&io, SFM_WRITE, &info, this);
     if (sndfile_ == nullptr || Failed()) {
-      error = Failed() ? Error() : std::string("cannot start the ogg stream: ") + sf_strerror(nullptr);
+      error =
+          Failed() ? Error() : std::string("cannot start the ogg stream: ") + sf_strerror(nullptr);
       Abandon();
       return false;
     }

@@ -88,9 +88,9 @@ class OutputFile {
   std::string target_;    // the name the links lead to
   std::string tempPath_;  // the temporary file, while it exists
   struct stat existing_ {};
-  bool exists_ = false;    // target_ is an existing regular file
-  int descriptor_ = -1;    // a descriptor the name stands for
-  bool socket_ = false;    // target_ is a socket, connected to rather than opened
+  bool exists_ = false;  // target_ is an existing regular file
+  int descriptor_ = -1;  // a descriptor the name stands for
+  bool socket_ = false;  // target_ is a socket, connected to rather than opened
   int fd_ = -1;
   bool inPlace_ = false;
   bool seekable_ = false;

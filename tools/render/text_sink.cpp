@@ -19,8 +19,8 @@ bool TextSink::Write(const uint8_t* bytes, size_t count) {
 }
 
 bool TextSink::Flush() {
-  const bool ok = !Failed() && WriteOut(reinterpret_cast<const uint8_t*>(buffer_.data()),
-                                        buffer_.size());
+  const bool ok =
+      !Failed() && WriteOut(reinterpret_cast<const uint8_t*>(buffer_.data()), buffer_.size());
   buffer_.clear();
   return ok;
 }
