@@ -1,11 +1,13 @@
-// The window's scale: VELMORA_SCALE, the desktop's factor, a bad value; the
-// Xft.dpi resource; the pixel-for-pixel enlargement.
-#include "platform/sdl/display_scale.h"
+// The window's scale: VELMORA_SCALE, the desktop's factor, a bad value;
+// Windows' dots per inch; the Xft.dpi resource; the pixel-for-pixel
+// enlargement.
+#include "platform/scale/display_scale.h"
 
 #include <gtest/gtest.h>
 
 #include <initializer_list>
 #include <string>
+#include <utility>
 
 namespace velmora {
 namespace {
@@ -47,6 +49,14 @@ TEST(DisplayScaleTest, WhereTheFactorComesFrom) {
                              c.velmora + "'; drawing at scale 1");
     }
   }
+}
+
+// Windows' dots per inch: the lower whole factor of 96.
+TEST(DisplayScaleTest, WindowsDotsPerInch) {
+  const std::pair<int, int> cases[] = {{0, 1},   {72, 1},  {96, 1},  {120, 1}, {144, 1},
+                                       {191, 1}, {192, 2}, {240, 2}, {288, 3}, {767, 7},
+                                       {768, 8}, {2000, 8}};
+  for (const auto& [dpi, scale] : cases) EXPECT_EQ(ScaleForDpi(dpi), scale) << dpi;
 }
 
 TEST(DisplayScaleTest, XftDpiFromTheResources) {

@@ -10,7 +10,8 @@
 # set-up ends in the "ERROR" box; a key closes it and the status is 0. The
 # light box: with VELMORA_LIGHTS=COM1 and the prefix's COM1 a pty of the
 # test's own, the bytes velmora.exe sends arrive on the pty's far side; a
-# port that does not exist ends in the ERROR box and status 0.
+# port that does not exist ends in the ERROR box and status 0. At 192 dots
+# per inch the window is drawn twice the size, pixel for pixel.
 #   velmora_wine_e2e.sh WINE_LOADER VELMORA_EXE VELMORA_RENDER
 set -u
 source "$(dirname "$0")/e2e_lib.sh"
@@ -207,6 +208,46 @@ com9_pid=$!
 close_error_box COM9 "$com9_pid"; status=$?
 check "COM9: status 0" test "$status" -eq 0
 check "COM9: the box names the port" grep -q "ERROR: Can't use the light box on COM9." "$work/com9.err"
+
+# A display of 192 dots per inch (the prefix's LogPixels; Wine reads it as a
+# process starts): the window is twice the size, each pixel a 2 x 2 square,
+# and the squares are the 96-dpi picture of the chart (which stands still
+# while healing plays; left of it the labels, whose face the font mapper may
+# choose otherwise at another density, and the cursor, which blinks).
+# VELMORA_SCALE=1 keeps the picture at its own size.
+"$(dirname "$wine")/wineserver" -k 2>/dev/null
+"$wine" reg add 'HKCU\Control Panel\Desktop' /v LogPixels /t REG_DWORD /d 192 /f >/dev/null 2>&1
+convert "$work/shot.png" -crop 200x90+60+100 +repage "$work/chart1.png"
+for scale in "" 1; do
+  (VELMORA_SCALE=$scale exec "$wine" "$exe" "${words[@]}") 2>"$work/dpi$scale.err" &
+  dpi_pid=$!
+  dpi_wid=$(wait_window 'VelmoraSystem 132')
+  check "192 dpi, VELMORA_SCALE='$scale': the window comes" test -n "$dpi_wid"
+  if [ -n "$dpi_wid" ]; then
+    sleep 2
+    import -window "$dpi_wid" "$work/dpi$scale.png" 2>/dev/null
+    width=$(identify -format %w "$work/dpi$scale.png")
+    if [ -z "$scale" ]; then
+      check "192 dpi: the window twice as wide ($width px)" test "$width" -gt 540
+      size=$(identify -format %wx%h "$work/dpi.png")
+      convert "$work/dpi.png" -crop "${size}+0+0" +repage -sample 50% -sample 200% "$work/dpi-squares.png"
+      check "192 dpi: each pixel is a 2 x 2 square" \
+        test "$(compare -metric AE "$work/dpi.png" "$work/dpi-squares.png" null: 2>&1)" = 0
+      convert "$work/dpi.png" -sample 50% -crop 200x90+60+100 +repage "$work/chart2.png"
+    else
+      check "192 dpi, VELMORA_SCALE=1: the window at its own size ($width px)" test "$width" -lt 300
+      convert "$work/dpi1.png" -crop 200x90+60+100 +repage "$work/chart2.png"
+    fi
+    check "192 dpi, VELMORA_SCALE='$scale': the chart is the 96-dpi one" \
+      test "$(compare -metric AE "$work/chart1.png" "$work/chart2.png" null: 2>&1)" = 0
+    xdotool mousemove --window "$dpi_wid" 100 100 click 1
+    sleep 0.5
+    xdotool key Escape
+  fi
+  for _ in $(seq 100); do kill -0 "$dpi_pid" 2>/dev/null || break; sleep 0.1; done
+  kill -0 "$dpi_pid" 2>/dev/null && kill "$dpi_pid"
+  wait "$dpi_pid"
+done
 
 [ "$fail" -eq 0 ] || { echo "--- velmora.exe said:"; cat "$work"/*.err "$work/stderr"; }
 exit $fail

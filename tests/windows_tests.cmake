@@ -14,7 +14,8 @@ target_compile_options(gtest_main PRIVATE -w)
 add_executable(velmora_tests ${VELMORA_CORE_TESTS})
 target_link_libraries(velmora_tests PRIVATE velmora_sim velmora_raster gtest_main)
 add_executable(velmora_backend_tests ${VELMORA_PORTABLE_BACKEND_TESTS} win32_test.cpp)
-target_link_libraries(velmora_backend_tests PRIVATE velmora_giveio velmora_serial_lights velmora_win32 velmora_sim
+target_link_libraries(velmora_backend_tests PRIVATE velmora_giveio velmora_serial_lights velmora_win32
+                      velmora_display_scale velmora_sim
                       velmora_raster gtest_main)
 
 if(CMAKE_SIZEOF_VOID_P EQUAL 8)

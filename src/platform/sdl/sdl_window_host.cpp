@@ -10,7 +10,7 @@
 #include <thread>
 #include <vector>
 
-#include "platform/sdl/display_scale.h"
+#include "platform/scale/display_scale.h"
 #include "platform/sdl/quiet_stderr.h"
 
 namespace velmora {

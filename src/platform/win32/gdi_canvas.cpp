@@ -1,5 +1,6 @@
 #include "platform/win32/gdi_canvas.h"
 
+#include <algorithm>
 #include <string>
 
 namespace velmora {
@@ -17,6 +18,7 @@ GdiCanvas::~GdiCanvas() {
     DeleteDC(memory_);
   }
   if (bitmap_) DeleteObject(bitmap_);
+  if (font_) DeleteObject(font_);
   for (auto& [key, pen] : pens_) DeleteObject(pen);
   for (auto& [key, brush] : brushes_) DeleteObject(brush);
 }
@@ -29,6 +31,15 @@ HDC GdiCanvas::Bitmap() {
     ReleaseDC(nullptr, screen);
     firstBitmap_ = SelectObject(memory_, bitmap_);
     SetBkMode(memory_, TRANSPARENT);
+    if (systemDpi_ != 96) {
+      LOGFONTA font{};
+      if (GetObjectA(GetCurrentObject(memory_, OBJ_FONT), sizeof font, &font) == sizeof font) {
+        font.lfHeight = MulDiv(font.lfHeight, 96, systemDpi_);
+        font.lfWidth = MulDiv(font.lfWidth, 96, systemDpi_);
+        font_ = CreateFontIndirectA(&font);
+        if (font_ != nullptr) SelectObject(memory_, font_);
+      }
+    }
   }
   return memory_;
 }
@@ -46,11 +57,15 @@ void GdiCanvas::SelectPen(Color color, int width) {
   SelectObject(Bitmap(), Pen(color, width));
 }
 
-void GdiCanvas::SelectBrush(Color color) {
+HBRUSH GdiCanvas::Brush(Color color) {
   const COLORREF key = ColorRef(color);
   auto found = brushes_.find(key);
   if (found == brushes_.end()) found = brushes_.emplace(key, CreateSolidBrush(key)).first;
-  SelectObject(Bitmap(), found->second);
+  return found->second;
+}
+
+void GdiCanvas::SelectBrush(Color color) {
+  SelectObject(Bitmap(), Brush(color));
 }
 
 void GdiCanvas::Rectangle(int left, int top, int right, int bottom) {
@@ -79,14 +94,31 @@ void GdiCanvas::BeginPaint() {
 }
 
 void GdiCanvas::CopyToWindow(int x, int y, int width, int height) {
-  if (windowDc_) BitBlt(windowDc_, x, y, width, height, Bitmap(), x, y, SRCCOPY);
+  if (!windowDc_) return;
+  if (scale_ == 1) {
+    BitBlt(windowDc_, x, y, width, height, Bitmap(), x, y, SRCCOPY);
+    return;
+  }
+  SetStretchBltMode(windowDc_, COLORONCOLOR);
+  StretchBlt(windowDc_, x * scale_, y * scale_, width * scale_, height * scale_, Bitmap(), x, y,
+             width, height, SRCCOPY);
 }
 
 void GdiCanvas::WindowLine(Color color, int x0, int y0, int x1, int y1) {
   if (!windowDc_) return;
-  const HGDIOBJ before = SelectObject(windowDc_, Pen(color, 1));
-  MoveToEx(windowDc_, x0, y0, nullptr);
-  ::LineTo(windowDc_, x1, y1);
+  if (scale_ != 1 && (x0 == x1 || y0 == y1)) {
+    // The pixels the line covers at scale 1 (its last point left out, as
+    // LineTo leaves it), each a square.
+    RECT r{std::min(x0, x1) * scale_, std::min(y0, y1) * scale_, std::max(x0, x1) * scale_,
+           std::max(y0, y1) * scale_};
+    if (x0 == x1) r.right = r.left + scale_;
+    if (y0 == y1) r.bottom = r.top + scale_;
+    FillRect(windowDc_, &r, Brush(color));
+    return;
+  }
+  const HGDIOBJ before = SelectObject(windowDc_, Pen(color, scale_));
+  MoveToEx(windowDc_, x0 * scale_, y0 * scale_, nullptr);
+  ::LineTo(windowDc_, x1 * scale_, y1 * scale_);
   SelectObject(windowDc_, before);
 }
 

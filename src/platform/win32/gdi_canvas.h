@@ -1,9 +1,12 @@
 // GDI canvas: the off-screen bitmap is a bitmap compatible with the screen,
 // selected into a memory drawing context; painting copies it to the window
-// with BitBlt between BeginPaint and EndPaint. Solid pens and brushes are
+// between BeginPaint and EndPaint, BitBlt at scale 1, and at a larger scale
+// StretchBlt with each pixel a square of the scale's side (COLORONCOLOR: no
+// blending, so the picture stays sharp). Everything else is in the bitmap's
+// own units; only the copy and the lines drawn on the window are scaled. Solid pens and brushes are
 // made once per colour and width at first use and kept for the life of the
 // process, as the drawing objects are. Text uses the context's default font
-// in transparent mode.
+// (as it is at 96 dots per inch) in transparent mode.
 //
 // Thread safety: window thread only.
 #pragma once
@@ -23,6 +26,14 @@ class GdiCanvas final : public Canvas {
 
   // The window painting goes to; the host sets it as the window is made.
   void SetWindow(HWND window) { window_ = window; }
+  // Window pixels a bitmap pixel takes (1..8).
+  void SetScale(int scale) { scale_ = scale; }
+  // The system's dots per inch, before the first drawing: a program that
+  // draws for the display's density gets the default font at that density,
+  // and the bitmap's text is drawn with the one of 96 dots per inch instead,
+  // so the picture is the same on every display.
+  void SetSystemDpi(int dpi) { systemDpi_ = dpi; }
+  int Scale() const { return scale_; }
 
   void SelectPen(Color color, int width) override;
   void SelectBrush(Color color) override;
@@ -43,9 +54,13 @@ class GdiCanvas final : public Canvas {
  private:
   HDC Bitmap();  // the memory context, made at first use
   HPEN Pen(Color color, int width);
+  HBRUSH Brush(Color color);
 
   int width_;
   int height_;
+  int scale_ = 1;
+  int systemDpi_ = 96;
+  HFONT font_ = nullptr;  // the default font at 96 dots per inch, where it differs
   HWND window_ = nullptr;
   HDC memory_ = nullptr;
   HBITMAP bitmap_ = nullptr;

@@ -1,7 +1,9 @@
 #include "platform/win32/win32_window_host.h"
 
 #include <cstdio>
+#include <cstdlib>
 
+#include "platform/scale/display_scale.h"
 #include "platform/win32/gdi_canvas.h"
 
 namespace velmora {
@@ -17,6 +19,30 @@ void SayOnStderr(const char* what, const std::string& text) {
   }
   std::fprintf(stderr, "velmora: %s: %s\n", what, line.c_str());
   std::fflush(stderr);
+}
+
+// The system's dots per inch: Windows 10's GetDpiForSystem where there is
+// one (looked up, so that the program still starts on Windows 7), else the
+// screen's.
+int SystemDpi() {
+  using GetDpiForSystemFunction = UINT(WINAPI*)();
+  static const auto getDpiForSystem = reinterpret_cast<GetDpiForSystemFunction>(
+      reinterpret_cast<void*>(GetProcAddress(GetModuleHandleA("user32.dll"), "GetDpiForSystem")));
+  if (getDpiForSystem != nullptr) return static_cast<int>(getDpiForSystem());
+  const HDC screen = GetDC(nullptr);
+  const int dpi = GetDeviceCaps(screen, LOGPIXELSX);
+  ReleaseDC(nullptr, screen);
+  return dpi;
+}
+
+// The dots per inch of the monitor the window is on (Windows 10's
+// GetDpiForWindow), else the system's.
+int WindowDpi(HWND window) {
+  using GetDpiForWindowFunction = UINT(WINAPI*)(HWND);
+  static const auto getDpiForWindow = reinterpret_cast<GetDpiForWindowFunction>(
+      reinterpret_cast<void*>(GetProcAddress(GetModuleHandleA("user32.dll"), "GetDpiForWindow")));
+  const int dpi = getDpiForWindow != nullptr ? static_cast<int>(getDpiForWindow(window)) : 0;
+  return dpi > 0 ? dpi : SystemDpi();
 }
 
 }  // namespace
@@ -75,16 +101,43 @@ bool Win32WindowHost::CreateMainWindow(const std::string& title, int width, int 
   windowClass.lpszClassName = kClassName;
   RegisterClassA(&windowClass);  // a class left from before serves as well
 
+  // The scale: VELMORA_SCALE, else the display's dots per inch (the
+  // system's now, the window's monitor's once it is there).
+  std::string warning;
+  fixedScale_ = ScaleSetting(std::getenv("VELMORA_SCALE"), warning);
+  if (!warning.empty()) std::fprintf(stderr, "%s\n", warning.c_str());
+  width_ = width;
+  height_ = height;
+  canvas_.SetSystemDpi(SystemDpi());
+  canvas_.SetScale(fixedScale_ != 0 ? fixedScale_ : ScaleForDpi(SystemDpi()));
+
   // An overlapped window with a system menu and a minimise box: a caption,
-  // no maximise box, no sizing border. Start-up runs inside this call.
+  // no maximise box, no sizing border, its outer size the picture's times
+  // the scale. Start-up runs inside this call.
   refused_ = false;
-  const HWND window = CreateWindowExA(0, kClassName, title.c_str(), WS_SYSMENU | WS_MINIMIZEBOX, 0,
-                                      0, width, height, nullptr, nullptr, instance_, this);
+  const int scale = canvas_.Scale();
+  const HWND window =
+      CreateWindowExA(0, kClassName, title.c_str(), WS_SYSMENU | WS_MINIMIZEBOX, 0, 0,
+                      width * scale, height * scale, nullptr, nullptr, instance_, this);
   if (window == nullptr && !refused_) {
     std::fprintf(stderr, "velmora: cannot create the window (system error %lu)\n",
                  static_cast<unsigned long>(GetLastError()));
   }
+  if (window != nullptr && fixedScale_ == 0) Rescale(window, WindowDpi(window), nullptr);
   return window != nullptr;
+}
+
+void Win32WindowHost::Rescale(HWND window, int dpi, const RECT* suggested) {
+  const int scale = ScaleForDpi(dpi);
+  if (scale == canvas_.Scale() && suggested == nullptr) return;
+  canvas_.SetScale(scale);
+  // Windows suggests the window scaled by the ratio of the two densities;
+  // its place is taken, its size is the picture's times the whole factor.
+  UINT flags = SWP_NOZORDER | SWP_NOACTIVATE;
+  if (suggested == nullptr) flags |= SWP_NOMOVE;
+  SetWindowPos(window, nullptr, suggested ? suggested->left : 0, suggested ? suggested->top : 0,
+               width_ * scale, height_ * scale, flags);
+  InvalidateRect(window, nullptr, FALSE);
 }
 
 LRESULT CALLBACK Win32WindowHost::WindowProc(HWND window, UINT message, WPARAM wParam,
@@ -107,6 +160,9 @@ LRESULT Win32WindowHost::Handle(HWND window, UINT message, WPARAM wParam, LPARAM
     if (waveSink_) waveSink_->OnWaveMessage(message, wParam, lParam);
   } else if (message == WM_TIMER && wParam == kWaveTimerId) {
     if (waveSink_) waveSink_->OnWaveTimer();
+  } else if (message == WM_DPICHANGED) {
+    // Moved to a monitor of another density.
+    if (fixedScale_ == 0) Rescale(window, LOWORD(wParam), reinterpret_cast<const RECT*>(lParam));
   } else if (WindowMessage m; handler_ && TranslateWindowMessage(message, wParam, lParam, m)) {
     if (handler_(m) == -1 && message == WM_CREATE) {
       // Start-up stopped: the window goes again, and nothing more reaches the

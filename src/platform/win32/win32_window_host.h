@@ -4,6 +4,9 @@
 // so no message is answered without the default procedure (and
 // DefaultProcessing has nothing left to do). The wave device's notices arrive
 // as MM_WOM_DONE and MM_WOM_CLOSE and go to the device that asked for them.
+// The window is the picture's size times the scale (VELMORA_SCALE, else the
+// display's dots per inch, followed when it moves to another monitor); the
+// canvas scales the copy to it.
 //
 // Thread safety: window thread only.
 #pragma once
@@ -55,6 +58,9 @@ class Win32WindowHost final : public WindowHost {
  private:
   static LRESULT CALLBACK WindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
   LRESULT Handle(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
+  // Sizes the window and the copy to it for `dpi`, at `suggested`'s place
+  // (null: where it is).
+  void Rescale(HWND window, int dpi, const RECT* suggested);
 
   HINSTANCE instance_;
   GdiCanvas& canvas_;
@@ -62,6 +68,9 @@ class Win32WindowHost final : public WindowHost {
   Handler handler_;
   WaveMessageSink* waveSink_ = nullptr;
   bool refused_ = false;  // the handler stopped the last creation
+  int width_ = 0;         // the picture's size, the window's at scale 1
+  int height_ = 0;
+  int fixedScale_ = 0;  // VELMORA_SCALE's, or 0: the display's
 };
 
 // The message of the handler for a window message, or false for one the

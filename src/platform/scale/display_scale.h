@@ -1,8 +1,9 @@
 // How many screen pixels each of the window's pixels takes: VELMORA_SCALE
-// (1..8) when set, else the desktop's own factor (GDK_SCALE, else X's
-// Xft.dpi: 144 and above gives 2, 240 and above 3), else 1. The picture
-// itself stays 288 x 272; only its copy to the window is scaled, pixel by
-// pixel, so it stays sharp.
+// (1..8) when set, else the desktop's own factor. On X, GDK_SCALE, else
+// Xft.dpi (144 and above gives 2, 240 and above 3); on Windows, the window's
+// dots per inch (96 gives 1, 192 gives 2, 288 gives 3, and in between the
+// lower); else 1. The picture itself stays 288 x 272; only its copy to the
+// window is scaled, pixel by pixel, so it stays sharp.
 #pragma once
 
 #include <cstdint>
@@ -12,6 +13,13 @@
 namespace velmora {
 
 inline constexpr int kMaxDisplayScale = 8;
+
+// The factor VELMORA_SCALE's value asks for, 0 when it is unset or empty. A
+// bad value gives 1 and says why in `warning`.
+int ScaleSetting(const char* velmoraScale, std::string& warning);
+
+// The whole factor for a display of `dpi` dots per inch (Windows' rule).
+int ScaleForDpi(int dpi);
 
 // `velmoraScale` and `gdkScale` are the variables' values (null or empty when unset),
 // `xftDpi` the X resource's value (0 when unknown). A bad VELMORA_SCALE gives

@@ -1,4 +1,4 @@
-#include "platform/sdl/display_scale.h"
+#include "platform/scale/display_scale.h"
 
 #include <cstdlib>
 #include <cstring>
@@ -17,13 +17,21 @@ int WholeScale(const char* text) {
 
 }  // namespace
 
+int ScaleSetting(const char* velmoraScale, std::string& warning) {
+  if (velmoraScale == nullptr || *velmoraScale == '\0') return 0;
+  if (const int scale = WholeScale(velmoraScale)) return scale;
+  warning = std::string("velmora: VELMORA_SCALE must be a whole number from 1 to 8, not '") +
+            velmoraScale + "'; drawing at scale 1";
+  return 1;
+}
+
+int ScaleForDpi(int dpi) {
+  constexpr int kBaseDpi = 96;
+  return dpi < kBaseDpi ? 1 : dpi >= kBaseDpi * kMaxDisplayScale ? kMaxDisplayScale : dpi / kBaseDpi;
+}
+
 int DisplayScale(const char* velmoraScale, const char* gdkScale, int xftDpi, std::string& warning) {
-  if (velmoraScale != nullptr && *velmoraScale != '\0') {
-    if (const int scale = WholeScale(velmoraScale)) return scale;
-    warning = std::string("velmora: VELMORA_SCALE must be a whole number from 1 to 8, not '") +
-              velmoraScale + "'; drawing at scale 1";
-    return 1;
-  }
+  if (const int scale = ScaleSetting(velmoraScale, warning)) return scale;
   if (const int scale = WholeScale(gdkScale)) return scale;
   if (xftDpi >= 240) return 3;
   if (xftDpi >= 144) return 2;
