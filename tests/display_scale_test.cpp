@@ -53,9 +53,8 @@ TEST(DisplayScaleTest, WhereTheFactorComesFrom) {
 
 // Windows' dots per inch: the lower whole factor of 96.
 TEST(DisplayScaleTest, WindowsDotsPerInch) {
-  const std::pair<int, int> cases[] = {{0, 1},   {72, 1},  {96, 1},  {120, 1}, {144, 1},
-                                       {191, 1}, {192, 2}, {240, 2}, {288, 3}, {767, 7},
-                                       {768, 8}, {2000, 8}};
+  const std::pair<int, int> cases[] = {{0, 1},   {72, 1},  {96, 1},  {120, 1}, {144, 1}, {191, 1},
+                                       {192, 2}, {240, 2}, {288, 3}, {767, 7}, {768, 8}, {2000, 8}};
   for (const auto& [dpi, scale] : cases) EXPECT_EQ(ScaleForDpi(dpi), scale) << dpi;
 }
 

@@ -27,7 +27,9 @@ int ScaleSetting(const char* velmoraScale, std::string& warning) {
 
 int ScaleForDpi(int dpi) {
   constexpr int kBaseDpi = 96;
-  return dpi < kBaseDpi ? 1 : dpi >= kBaseDpi * kMaxDisplayScale ? kMaxDisplayScale : dpi / kBaseDpi;
+  return dpi < kBaseDpi                       ? 1
+         : dpi >= kBaseDpi * kMaxDisplayScale ? kMaxDisplayScale
+                                              : dpi / kBaseDpi;
 }
 
 int DisplayScale(const char* velmoraScale, const char* gdkScale, int xftDpi, std::string& warning) {
