@@ -1,5 +1,6 @@
-# Packages: a Debian package of the Linux build (cpack -G DEB) and a zip of
-# velmora.exe with the README and licence for Windows (cpack -G ZIP).
+# Packages: a Debian package of the Linux build (cpack -G DEB); for Windows
+# a zip of velmora.exe with the README and licence (cpack -G ZIP, a portable
+# copy) and an installer (cpack -G NSIS, Debian's makensis, package nsis).
 set(CPACK_PACKAGE_NAME velmora)
 set(CPACK_PACKAGE_VENDOR "The Velmora developers")
 set(CPACK_PACKAGE_CONTACT "The Velmora developers <velmora@example.org>")
@@ -13,8 +14,45 @@ if(WIN32)
   else()
     set(CPACK_PACKAGE_FILE_NAME velmora-${PROJECT_VERSION}-win32)
   endif()
-  set(CPACK_GENERATOR ZIP)
+  set(CPACK_GENERATOR ZIP NSIS)
+  # The installer's script lines below hold quotes and ${...} of NSIS's own.
+  set(CPACK_VERBATIM_VARIABLES YES)
   set(CPACK_INCLUDE_TOPLEVEL_DIRECTORY ON)
+  # The installer: into Program Files (Program Files (x86) for the 32-bit
+  # one on 64-bit Windows) for all users when the user may, else into the
+  # user's documents for the user alone; a Start-menu shortcut; an entry in
+  # "Installed apps" with the version, the publisher and the size; an
+  # uninstaller that removes what it installed; /S for both silently. An
+  # install over an earlier one replaces it in place.
+  set(CPACK_PACKAGE_INSTALL_DIRECTORY Velmora)
+  set(CPACK_PACKAGE_INSTALL_REGISTRY_KEY Velmora)
+  set(CPACK_NSIS_PACKAGE_NAME Velmora)
+  set(CPACK_NSIS_DISPLAY_NAME "Velmora ${PROJECT_VERSION}")
+  set(CPACK_PACKAGE_EXECUTABLES velmora Velmora)
+  set(CPACK_NSIS_EXECUTABLES_DIRECTORY .)
+  set(CPACK_NSIS_INSTALLED_ICON_NAME velmora.exe)
+  set(CPACK_NSIS_URL_INFO_ABOUT "https://velmora.example.org/")
+  set(CPACK_NSIS_CONTACT "velmora@example.org")
+  set(CPACK_NSIS_COMPRESSOR "/SOLID lzma")
+  set(CPACK_NSIS_MANIFEST_DPI_AWARE ON)
+  if(CMAKE_SIZEOF_VOID_P EQUAL 8)
+    # A 64-bit installer for the 64-bit build, into Program Files.
+    set(CPACK_NSIS_INSTALL_ROOT "$PROGRAMFILES64")
+    set(CPACK_NSIS_DEFINES "Target amd64-unicode\n!include FileFunc.nsh")
+  else()
+    set(CPACK_NSIS_DEFINES "Unicode true\n!include FileFunc.nsh")
+  endif()
+  # "Installed apps" shows the size the installer measured (in KiB).
+  set(CPACK_NSIS_EXTRA_INSTALL_COMMANDS
+      "\${GetSize} \"$INSTDIR\" \"/S=0K\" $0 $1 $2
+  IntFmt $0 \"0x%08X\" $0
+  WriteRegDWORD SHCTX \"Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\Velmora\" \"EstimatedSize\" \"$0\"")
+  # The uninstaller removes the vendor's key it leaves empty (CPack's runs
+  # these lines after it removed the program's own key).
+  set(CPACK_NSIS_DELETE_ICONS_EXTRA
+      "DeleteRegKey /ifempty SHCTX \"Software\\${CPACK_PACKAGE_VENDOR}\"")
+  # The installer's file is named ...-setup.exe.
+  set(CPACK_PROJECT_CONFIG_FILE ${CMAKE_CURRENT_LIST_DIR}/cpack_names.cmake)
 else()
   set(CPACK_GENERATOR DEB)
   set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)

@@ -9,7 +9,7 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 packages=(cmake ninja-build g++ pkg-config libgtest-dev libgmock-dev libbenchmark-dev
           libsndfile1-dev libflac-dev libmd-dev libsdl2-dev libfreetype-dev libx11-dev libsystemd-dev fonts-dejavu-core zlib1g-dev python3)
-windows=(g++-mingw-w64-i686 g++-mingw-w64-x86-64 googletest zip unzip file)
+windows=(g++-mingw-w64-i686 g++-mingw-w64-x86-64 googletest zip unzip file nsis)
 for option in "$@"; do
   case "$option" in
     --windows) packages+=("${windows[@]}") ;;

@@ -2,7 +2,9 @@
 # The packages as a user gets them: the Debian package is built, passes
 # lintian without errors, installs with apt-get on this machine, and its
 # programs and manual page work from the system's paths; then it is removed.
-# The Windows zip holds velmora.exe, the README and the licence.
+# The Windows zip holds velmora.exe, the README and the licence; the Windows
+# installer is a Nullsoft installer of the build's word size (it is run under
+# Wine by installer_wine_e2e.sh where Wine runs it).
 #   tests/package_check.sh LINUX_BUILD_DIR WINDOWS_BUILD_DIR
 # Needs root (or sudo) for apt-get.
 set -euo pipefail
@@ -46,4 +48,11 @@ listing=$(unzip -Z1 "$zip")
 for f in velmora.exe README.md LICENSE; do
   grep -q "/$f\$" <<<"$listing" || fail "$(basename "$zip") lacks $f"
 done
-echo "ok: $(basename "$zip") holds velmora.exe, README.md and LICENSE"
+echo "ok: $(basename "$zip") holds velmora.exe, README.md and LICENSE ($(stat -c %s "$zip") bytes)"
+
+(cd "$windows" && rm -f velmora-*-setup.exe && cpack -G NSIS >/dev/null)
+setup=$(ls "$windows"/velmora-"$version"-win*-setup.exe)
+kind=$(file -b "$setup")
+grep -q "Nullsoft Installer" <<<"$kind" || fail "$(basename "$setup") is not a Nullsoft installer: $kind"
+grep -q "PE32 executable (GUI) Intel 80386" <<<"$kind" || fail "$(basename "$setup") is not 32-bit: $kind"
+echo "ok: $(basename "$setup") is a 32-bit Nullsoft installer ($(stat -c %s "$setup") bytes)"

@@ -64,3 +64,23 @@ add_test(NAME velmora_wine_e2e
                  $<TARGET_FILE:velmora> ${VELMORA_NATIVE_RENDER})
 set_tests_properties(velmora_wine_e2e PROPERTIES TIMEOUT 600)
 
+
+# The installer, made by cpack and run under Wine in a prefix of its own.
+find_program(VELMORA_MAKENSIS makensis)
+if(VELMORA_MAKENSIS)
+  if(CMAKE_SIZEOF_VOID_P EQUAL 8)
+    set(VELMORA_SETUP ${CMAKE_BINARY_DIR}/velmora-${PROJECT_VERSION}-win64-setup.exe)
+  else()
+    set(VELMORA_SETUP ${CMAKE_BINARY_DIR}/velmora-${PROJECT_VERSION}-win32-setup.exe)
+  endif()
+  add_test(NAME installer_package
+           COMMAND ${CMAKE_CPACK_COMMAND} -G NSIS --config ${CMAKE_BINARY_DIR}/CPackConfig.cmake
+           WORKING_DIRECTORY ${CMAKE_BINARY_DIR})
+  set_tests_properties(installer_package PROPERTIES FIXTURES_SETUP installer)
+  add_test(NAME installer_wine_e2e
+           COMMAND bash ${CMAKE_CURRENT_SOURCE_DIR}/installer_wine_e2e.sh ${VELMORA_WINE}
+                   ${VELMORA_SETUP} ${PROJECT_VERSION})
+  set_tests_properties(installer_wine_e2e PROPERTIES FIXTURES_REQUIRED installer TIMEOUT 300)
+else()
+  message(STATUS "No makensis (package nsis): the installer and its test are left out")
+endif()
