@@ -10,7 +10,8 @@
 # set-up ends in the "ERROR" box; a key closes it and the status is 0. The
 # light box: with VELMORA_LIGHTS=COM1 and the prefix's COM1 a pty of the
 # test's own, the bytes velmora.exe sends arrive on the pty's far side; a
-# port that does not exist ends in the ERROR box and status 0. At 192 dots
+# port that does not exist ends in the ERROR box and status 0. The
+# computer is held awake while velmora runs and let go as it ends. At 192 dots
 # per inch the window is drawn twice the size, pixel for pixel.
 #   velmora_wine_e2e.sh WINE_LOADER VELMORA_EXE VELMORA_RENDER
 set -u
@@ -95,8 +96,10 @@ wait "$velmora_pid"; status=$?
 check "Escape: status 0" test "$status" -eq 0
 
 # Alt+F4 goes through the default procedure to the close command: the
-# close path, status 0.
-"$wine" "$exe" m1 2>"$work/altf4.err" &
+# close path, status 0. Wine's warning channel shows the execution-state
+# calls: the computer held awake (ES_CONTINUOUS | ES_SYSTEM_REQUIRED) from
+# the start and let go (ES_CONTINUOUS alone) at the end.
+WINEDEBUG=warn+ntdll "$wine" "$exe" m1 2>"$work/altf4.err" &
 altf4_pid=$!
 altf4_wid=$(wait_window 'VelmoraSystem 132')
 check "Alt+F4: the window comes" test -n "$altf4_wid"
@@ -109,6 +112,9 @@ for _ in $(seq 100); do kill -0 "$altf4_pid" 2>/dev/null || break; sleep 0.1; do
 if kill -0 "$altf4_pid" 2>/dev/null; then echo "velmora.exe still runs after Alt+F4"; kill "$altf4_pid"; fi
 wait "$altf4_pid"; status=$?
 check "Alt+F4: status 0" test "$status" -eq 0
+states=$(grep -o 'NtSetThreadExecutionState (0x[0-9a-f]*' "$work/altf4.err" | cut -d'(' -f2 | tr '\n' ' ')
+check "Alt+F4: held awake from the start, let go at the end ($states)" \
+  test "$states" = "0x80000001 0x80000000 "
 
 # No sound device (Wine's audio turned off): said once, the window still
 # comes, the night runs on the window's tick (the cursor blinks, which it
