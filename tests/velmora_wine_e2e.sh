@@ -11,7 +11,8 @@
 # light box: with VELMORA_LIGHTS=COM1 and the prefix's COM1 a pty of the
 # test's own, the bytes velmora.exe sends arrive on the pty's far side; a
 # port that does not exist ends in the ERROR box and status 0. The
-# computer is held awake while velmora runs and let go as it ends. At 192 dots
+# computer is held awake while velmora runs and let go as it ends. A sound
+# server that starts after velmora is found and played through. At 192 dots
 # per inch the window is drawn twice the size, pixel for pixel.
 #   velmora_wine_e2e.sh WINE_LOADER VELMORA_EXE VELMORA_RENDER
 set -u
@@ -41,11 +42,14 @@ pids+=($!)
 for _ in $(seq 50); do [ -s "$work/display" ] && break; sleep 0.1; done
 export DISPLAY=":$(cat "$work/display")"
 
-pulseaudio -n --daemonize=yes --exit-idle-time=-1 --system=false \
-  --load="module-native-protocol-unix" \
-  --load="module-null-sink sink_name=velmora rate=32000 format=u8 channels=1" 2>"$work/pulse.err" ||
-  { echo "FAIL: pulseaudio does not start: $(cat "$work/pulse.err")"; exit 1; }
-pactl set-default-sink velmora
+pulse_up() {
+  pulseaudio -n --daemonize=yes --exit-idle-time=-1 --system=false \
+    --load="module-native-protocol-unix" \
+    --load="module-null-sink sink_name=velmora rate=32000 format=u8 channels=1" 2>"$work/pulse.err" ||
+    { echo "FAIL: pulseaudio does not start: $(cat "$work/pulse.err")"; exit 1; }
+  pactl set-default-sink velmora
+}
+pulse_up
 
 echo "making a fresh Wine prefix..."
 "$wine" wineboot --init >/dev/null 2>&1
@@ -140,6 +144,38 @@ if kill -0 "$silent_pid" 2>/dev/null; then echo "velmora.exe still runs after Es
 wait "$silent_pid"; status=$?
 check "no sound device: status 0" test "$status" -eq 0
 check "no sound device: said once" test "$(grep -c 'velmora: no sound device' "$work/silent.err")" -eq 1
+
+# A sound server that comes after velmora: no device at the start (Wine's
+# PulseAudio driver finds no server), then the server starts, and the reopen
+# once a second finds the device: "the sound is back", and healing plays.
+pulseaudio --kill 2>/dev/null
+for _ in $(seq 50); do pactl info >/dev/null 2>&1 || break; sleep 0.1; done
+"$wine" reg add 'HKCU\Software\Wine\Drivers' /v Audio /d pulse /f >/dev/null 2>&1
+"$wine" "$exe" m1 2>"$work/late.err" &
+late_pid=$!
+late_wid=$(wait_window 'VelmoraSystem 132')
+check "late server: the window comes" test -n "$late_wid"
+for _ in $(seq 100); do grep -q 'velmora: no sound device' "$work/late.err" && break; sleep 0.1; done
+check "late server: no sound device at the start" grep -q 'velmora: no sound device' "$work/late.err"
+pulse_up
+parecord --raw --format=u8 --rate=32000 --channels=1 -d velmora.monitor "$work/late.raw" &
+late_rec=$!
+for _ in $(seq 100); do grep -q 'velmora: the sound is back' "$work/late.err" && break; sleep 0.1; done
+check "late server: the sound is back" grep -q 'velmora: the sound is back' "$work/late.err"
+# Healing's pulses in the capture (bytes away from the silence of 128).
+loud() { od -An -v -tu1 "$work/late.raw" 2>/dev/null | tr -s ' ' '\n' | awk '$1 != "" && ($1 < 120 || $1 > 136)' | wc -l; }
+for _ in $(seq 100); do [ "$(loud)" -gt 1000 ] && break; sleep 0.1; done
+check "late server: healing plays ($(loud) loud samples)" test "$(loud)" -gt 1000
+kill "$late_rec" 2>/dev/null; wait "$late_rec" 2>/dev/null
+if [ -n "$late_wid" ]; then
+  xdotool mousemove --window "$late_wid" 144 200 click 1
+  sleep 0.5
+  xdotool key Escape
+fi
+for _ in $(seq 100); do kill -0 "$late_pid" 2>/dev/null || break; sleep 0.1; done
+kill -0 "$late_pid" 2>/dev/null && kill "$late_pid"
+wait "$late_pid"; status=$?
+check "late server: Escape, status 0" test "$status" -eq 0
 
 # close_error_box NAME PID: checks that velmora.exe (PID) shows the "ERROR"
 # box, closes it with Return, and returns the program's exit status.
