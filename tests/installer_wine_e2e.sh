@@ -24,10 +24,7 @@ cleanup() {
   rm -rf "$work"
 }
 trap cleanup EXIT
-Xvfb -displayfd 3 -noreset -screen 0 640x480x24 -nolisten tcp 3>"$work/display" 2>/dev/null &
-pids+=($!)
-for _ in $(seq 50); do [ -s "$work/display" ] && break; sleep 0.1; done
-export DISPLAY=":$(cat "$work/display")"
+xvfb_up
 
 echo "making a fresh Wine prefix..."
 "$wine" wineboot --init >/dev/null 2>&1
@@ -62,14 +59,7 @@ check "install: and its uninstaller" test "$(value UninstallString)" = '"C:\Prog
 velmora_pid=$!
 wid=$(wait_window 'VelmoraSystem 132')
 check "installed velmora.exe: the window comes" test -n "$wid"
-if [ -n "$wid" ]; then
-  xdotool mousemove --window "$wid" 100 100 click 1
-  sleep 0.5
-  xdotool key Escape
-fi
-for _ in $(seq 100); do kill -0 "$velmora_pid" 2>/dev/null || break; sleep 0.1; done
-kill -0 "$velmora_pid" 2>/dev/null && kill "$velmora_pid"
-wait "$velmora_pid"; status=$?
+wine_end "$wid" "$velmora_pid" Escape; status=$?
 check "installed velmora.exe: Escape, status 0 ($status)" test "$status" -eq 0
 "$wineserver" -w
 

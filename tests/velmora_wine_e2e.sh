@@ -37,10 +37,7 @@ cleanup() {
 }
 trap cleanup EXIT
 
-Xvfb -displayfd 3 -noreset -screen 0 640x480x24 -nolisten tcp 3>"$work/display" 2>/dev/null &
-pids+=($!)
-for _ in $(seq 50); do [ -s "$work/display" ] && break; sleep 0.1; done
-export DISPLAY=":$(cat "$work/display")"
+xvfb_up
 
 pulse_up() {
   pulseaudio -n --daemonize=yes --exit-idle-time=-1 --system=false \
@@ -94,9 +91,7 @@ for second in $(seq 40); do
 done
 check "captured audio carries the programme's first pulses" find_pulses
 xdotool key Escape
-for _ in $(seq 100); do kill -0 "$velmora_pid" 2>/dev/null || break; sleep 0.1; done
-if kill -0 "$velmora_pid" 2>/dev/null; then echo "velmora.exe still runs after Escape"; kill "$velmora_pid"; fi
-wait "$velmora_pid"; status=$?
+wait_end "$velmora_pid" Escape; status=$?
 check "Escape: status 0" test "$status" -eq 0
 
 # Alt+F4 goes through the default procedure to the close command: the
@@ -107,14 +102,7 @@ WINEDEBUG=warn+ntdll "$wine" "$exe" m1 2>"$work/altf4.err" &
 altf4_pid=$!
 altf4_wid=$(wait_window 'VelmoraSystem 132')
 check "Alt+F4: the window comes" test -n "$altf4_wid"
-if [ -n "$altf4_wid" ]; then
-  xdotool mousemove --window "$altf4_wid" 144 200 click 1
-  sleep 0.5
-  xdotool key alt+F4
-fi
-for _ in $(seq 100); do kill -0 "$altf4_pid" 2>/dev/null || break; sleep 0.1; done
-if kill -0 "$altf4_pid" 2>/dev/null; then echo "velmora.exe still runs after Alt+F4"; kill "$altf4_pid"; fi
-wait "$altf4_pid"; status=$?
+wine_end "$altf4_wid" "$altf4_pid" alt+F4; status=$?
 check "Alt+F4: status 0" test "$status" -eq 0
 states=$(grep -o 'NtSetThreadExecutionState (0x[0-9a-f]*' "$work/altf4.err" | cut -d'(' -f2 | tr '\n' ' ')
 check "Alt+F4: held awake from the start, let go at the end ($states)" \
@@ -135,13 +123,8 @@ if [ -n "$silent_wid" ]; then
     sleep 0.5
   done
   check "no sound device: the cursor blinks" test "$(md5sum "$work"/cursor*.png | cut -d' ' -f1 | sort -u | wc -l)" -ge 2
-  xdotool mousemove --window "$silent_wid" 144 200 click 1
-  sleep 0.5
-  xdotool key Escape
 fi
-for _ in $(seq 100); do kill -0 "$silent_pid" 2>/dev/null || break; sleep 0.1; done
-if kill -0 "$silent_pid" 2>/dev/null; then echo "velmora.exe still runs after Escape"; kill "$silent_pid"; fi
-wait "$silent_pid"; status=$?
+wine_end "$silent_wid" "$silent_pid" Escape; status=$?
 check "no sound device: status 0" test "$status" -eq 0
 check "no sound device: said once" test "$(grep -c 'velmora: no sound device' "$work/silent.err")" -eq 1
 
@@ -167,14 +150,7 @@ loud() { od -An -v -tu1 "$work/late.raw" 2>/dev/null | tr -s ' ' '\n' | awk '$1 
 for _ in $(seq 100); do [ "$(loud)" -gt 1000 ] && break; sleep 0.1; done
 check "late server: healing plays ($(loud) loud samples)" test "$(loud)" -gt 1000
 kill "$late_rec" 2>/dev/null; wait "$late_rec" 2>/dev/null
-if [ -n "$late_wid" ]; then
-  xdotool mousemove --window "$late_wid" 144 200 click 1
-  sleep 0.5
-  xdotool key Escape
-fi
-for _ in $(seq 100); do kill -0 "$late_pid" 2>/dev/null || break; sleep 0.1; done
-kill -0 "$late_pid" 2>/dev/null && kill "$late_pid"
-wait "$late_pid"; status=$?
+wine_end "$late_wid" "$late_pid" Escape; status=$?
 check "late server: Escape, status 0" test "$status" -eq 0
 
 # close_error_box NAME PID: checks that velmora.exe (PID) shows the "ERROR"
@@ -188,9 +164,7 @@ close_error_box() {
     xdotool windowactivate --sync "$box" 2>/dev/null || xdotool windowfocus --sync "$box" 2>/dev/null
     xdotool key Return
   fi
-  for _ in $(seq 100); do kill -0 "$2" 2>/dev/null || break; sleep 0.1; done
-  if kill -0 "$2" 2>/dev/null; then echo "velmora.exe still runs after the box"; kill "$2"; fi
-  wait "$2"
+  wait_end "$2" "the box"
 }
 
 # Light mode: no giveio.sys in the current directory, no driver.
@@ -227,14 +201,7 @@ sleep 2
 from=$(stat -c %s "$work/box.bytes")
 sleep 6
 echo "COM1: $(( ($(stat -c %s "$work/box.bytes") - from) / 6 )) bytes/s over 6 s"
-if [ -n "$com1_wid" ]; then
-  xdotool mousemove --window "$com1_wid" 144 200 click 1
-  sleep 0.5
-  xdotool key Escape
-fi
-for _ in $(seq 100); do kill -0 "$com1_pid" 2>/dev/null || break; sleep 0.1; done
-kill -0 "$com1_pid" 2>/dev/null && kill "$com1_pid"
-wait "$com1_pid"; status=$?
+wine_end "$com1_wid" "$com1_pid" Escape; status=$?
 kill "$box_reader" 2>/dev/null; wait "$box_reader" 2>/dev/null
 check "COM1: Escape, status 0 ($status)" test "$status" -eq 0
 bytes=$(stat -c %s "$work/box.bytes" 2>/dev/null || echo 0)
@@ -282,13 +249,8 @@ for scale in "" 1; do
     fi
     check "192 dpi, VELMORA_SCALE='$scale': the chart is the 96-dpi one" \
       test "$(compare -metric AE "$work/chart1.png" "$work/chart2.png" null: 2>&1)" = 0
-    xdotool mousemove --window "$dpi_wid" 100 100 click 1
-    sleep 0.5
-    xdotool key Escape
   fi
-  for _ in $(seq 100); do kill -0 "$dpi_pid" 2>/dev/null || break; sleep 0.1; done
-  kill -0 "$dpi_pid" 2>/dev/null && kill "$dpi_pid"
-  wait "$dpi_pid"
+  wine_end "$dpi_wid" "$dpi_pid" Escape
 done
 
 [ "$fail" -eq 0 ] || { echo "--- velmora.exe said:"; cat "$work"/*.err "$work/stderr"; }

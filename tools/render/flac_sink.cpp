@@ -172,9 +172,7 @@ class FlacSink final : public SinkBase {
 }  // namespace
 
 std::unique_ptr<OutputSink> OpenFlacSink(OutputFile file, std::string& error) {
-  auto sink = std::make_unique<FlacSink>(std::move(file));
-  if (!sink->Start(error)) return nullptr;
-  return sink;
+  return StartSink<FlacSink>(std::move(file), error);
 }
 
 }  // namespace velmora::render

@@ -132,9 +132,7 @@ class OggSink final : public SinkBase {
 }  // namespace
 
 std::unique_ptr<OutputSink> OpenOggSink(OutputFile file, std::string& error) {
-  auto sink = std::make_unique<OggSink>(std::move(file));
-  if (!sink->Start(error)) return nullptr;
-  return sink;
+  return StartSink<OggSink>(std::move(file), error);
 }
 
 }  // namespace velmora::render

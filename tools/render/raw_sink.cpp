@@ -9,8 +9,9 @@ class RawSink final : public SinkBase {
   using SinkBase::SinkBase;
   ~RawSink() override { RawSink::Abandon(); }
 
-  void Start() {
+  bool Start(std::string&) {
     StartWriter([this](const uint8_t* data, size_t count) { return WriteOut(data, count); });
+    return true;
   }
   bool Write(const uint8_t* samples, size_t count) override { return Put(samples, count); }
   bool Finish() override { return StopWriter(false) && Commit(); }
@@ -19,10 +20,8 @@ class RawSink final : public SinkBase {
 
 }  // namespace
 
-std::unique_ptr<OutputSink> OpenRawSink(OutputFile file, std::string&) {
-  auto sink = std::make_unique<RawSink>(std::move(file));
-  sink->Start();
-  return sink;
+std::unique_ptr<OutputSink> OpenRawSink(OutputFile file, std::string& error) {
+  return StartSink<RawSink>(std::move(file), error);
 }
 
 }  // namespace velmora::render

@@ -55,6 +55,15 @@ class SinkBase : public OutputSink {
   std::atomic<bool> readerGone_{false};
 };
 
+// A sink of type `Sink` on `file`, started (its Start(error)); null, with
+// `error`, when it cannot start.
+template <class Sink>
+std::unique_ptr<OutputSink> StartSink(OutputFile file, std::string& error) {
+  auto sink = std::make_unique<Sink>(std::move(file));
+  if (!sink->Start(error)) return nullptr;
+  return sink;
+}
+
 // Each format's sink, on an opened file (its own file).
 std::unique_ptr<OutputSink> OpenRawSink(OutputFile file, std::string& error);
 std::unique_ptr<OutputSink> OpenWavSink(OutputFile file, std::string& error);

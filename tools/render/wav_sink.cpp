@@ -39,12 +39,12 @@ class WavSink final : public SinkBase {
   using SinkBase::SinkBase;
   ~WavSink() override { WavSink::Abandon(); }
 
-  void Start() {
+  bool Start(std::string&) {
     StartWriter([this](const uint8_t* data, size_t count) { return WriteOut(data, count); });
     // Where the output can seek the header is written again at the end;
     // until then it says nothing of the length.
     const auto header = WavHeader(file_.Seekable() ? 0 : kUnknown);
-    Put(header.data(), header.size());
+    return Put(header.data(), header.size());
   }
 
   bool Write(const uint8_t* samples, size_t count) override {
@@ -73,10 +73,8 @@ class WavSink final : public SinkBase {
 
 }  // namespace
 
-std::unique_ptr<OutputSink> OpenWavSink(OutputFile file, std::string&) {
-  auto sink = std::make_unique<WavSink>(std::move(file));
-  sink->Start();
-  return sink;
+std::unique_ptr<OutputSink> OpenWavSink(OutputFile file, std::string& error) {
+  return StartSink<WavSink>(std::move(file), error);
 }
 
 }  // namespace velmora::render

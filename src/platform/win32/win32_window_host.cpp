@@ -108,8 +108,9 @@ bool Win32WindowHost::CreateMainWindow(const std::string& title, int width, int 
   if (!warning.empty()) std::fprintf(stderr, "%s\n", warning.c_str());
   width_ = width;
   height_ = height;
-  canvas_.SetSystemDpi(SystemDpi());
-  canvas_.SetScale(fixedScale_ != 0 ? fixedScale_ : ScaleForDpi(SystemDpi()));
+  const int systemDpi = SystemDpi();
+  canvas_.SetSystemDpi(systemDpi);
+  canvas_.SetScale(fixedScale_ != 0 ? fixedScale_ : ScaleForDpi(systemDpi));
 
   // An overlapped window with a system menu and a minimise box: a caption,
   // no maximise box, no sizing border, its outer size the picture's times
