@@ -6,6 +6,7 @@
 
 #include <initializer_list>
 #include <map>
+#include <thread>
 
 #include "platform/sim/sim_wave_device.h"
 #include "sim_night.h"
@@ -89,14 +90,55 @@ TEST(AudioRingTest, SixteenthQueueCallReusesHeaderZero) {
   EXPECT_EQ(b.device.UnpreparedWrites(), 0);
 }
 
-TEST(AudioRingTest, ReducedBlockCountKeepsTheBlockIndex) {
+TEST(AudioRingTest, PlayedClockFollowsTheBlockCount) {
+  // The generator's reduction at a phase start keeps the block index; weeks
+  // of healing (more than 2^31 ms) leave the played clock exact.
+  struct Case {
+    int32_t blocksQueued;
+    bool reduced;
+    int64_t playedMs;
+    int32_t nextHeader;
+  };
+  for (const Case& c : std::initializer_list<Case>{
+           {37, true, 5000, 6},
+           {37, false, 37000, 6},
+           {2147483, false, 2147483000, 12},
+           {2147484, false, 2147484000, 13},
+           {3000000, false, 3000000000, 1},
+           {2147483646, false, 2147483646000, 15},
+       }) {
+    RingBench b;
+    b.state.blocksQueued = c.blocksQueued;
+    b.state.lastHeader = c.blocksQueued & 15;
+    if (c.reduced) b.state.blocksQueued.FetchAnd(15);
+    EXPECT_TRUE(OnBlockDone(b.ring, b.state, &b.ring.waveHeaders[4]));
+    EXPECT_EQ(b.state.playedMs, c.playedMs) << c.blocksQueued;
+    EXPECT_EQ(b.state.lastHeader, c.nextHeader) << c.blocksQueued;
+  }
+}
+
+TEST(AudioRingTest, NoBlockIsLostToTheGeneratorsReduction) {
+  // The window thread queues a million blocks while the generator reduces the
+  // count as often as it can: every increment lands, so the low four bits
+  // count exactly a million, and every reduction leaves them as they were.
   RingBench b;
-  b.state.blocksQueued = 37;
-  b.state.lastHeader = 37 & 15;
-  b.state.blocksQueued = b.state.blocksQueued & 15;  // the generator at a phase start
-  EXPECT_TRUE(OnBlockDone(b.ring, b.state, &b.ring.waveHeaders[4]));
-  EXPECT_EQ(b.state.playedMs, 5000);
-  EXPECT_EQ(b.state.lastHeader, 6);
+  constexpr int32_t kBlocks = 1'000'000;
+  std::atomic<bool> done{false};
+  std::atomic<int64_t> reductions{0};
+  std::thread generator([&] {
+    while (!done.load()) {
+      b.state.blocksQueued.FetchAnd(kRingBlockMask);
+      reductions.fetch_add(1);
+    }
+  });
+  for (int32_t i = 0; i < kBlocks; ++i) QueueNextBlock(b.ring, b.state);
+  done = true;
+  generator.join();
+  EXPECT_GT(reductions.load(), 0);
+  EXPECT_EQ(b.state.blocksQueued & kRingBlockMask, kBlocks & kRingBlockMask);
+  EXPECT_EQ(b.state.lastHeader, kBlocks & kRingBlockMask);
+  b.state.blocksQueued.FetchAnd(kRingBlockMask);
+  EXPECT_EQ(b.state.blocksQueued, kBlocks & kRingBlockMask);
 }
 
 TEST(AudioRingTest, LightModeQueuesNothing) {

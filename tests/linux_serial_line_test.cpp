@@ -7,6 +7,7 @@
 #include <termios.h>
 #include <unistd.h>
 
+#include <chrono>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -66,6 +67,16 @@ TEST(LinuxSerialLineTest, EveryByteArrivesUnchangedAtTheSpeedAsked) {
   const std::vector<uint8_t> got = pty.Read(512);
   ASSERT_EQ(got.size(), 512u);
   for (size_t i = 0; i < got.size(); ++i) ASSERT_EQ(got[i], i % 256) << i;
+  // Nobody reads the far side: once the pty's buffer is full, a send fails
+  // at its deadline (half a second and a millisecond a byte), saying so.
+  std::vector<uint8_t> run(256, 0x55);
+  const auto start = std::chrono::steady_clock::now();
+  bool taken = true;
+  for (int i = 0; i < 10000 && taken; ++i) taken = line.Send(run.data(), run.size(), why);
+  const auto took = std::chrono::steady_clock::now() - start;
+  ASSERT_FALSE(taken);
+  EXPECT_NE(why.find("the line took"), std::string::npos) << why;
+  EXPECT_GE(took, std::chrono::nanoseconds(SendDeadlineNanos(0)));
   // The far side gone: the send says so.
   pty.Close();
   EXPECT_FALSE(line.Send(all.data(), 1, why));

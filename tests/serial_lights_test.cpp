@@ -7,6 +7,8 @@
 #include <algorithm>
 #include <deque>
 #include <functional>
+#include <mutex>
+#include <thread>
 
 #include "app/options.h"
 #include "fake_services.h"
@@ -60,6 +62,10 @@ class FakeLine final : public SerialLine {
  public:
   std::string openError;   // what Open answers
   int failSendAfter = -1;  // sends that succeed before the line goes
+  // The box by the clock, if set: there, pulled out, or taking no byte (a
+  // send then fails at its deadline; an open succeeds).
+  enum Box { kThere, kPulled, kStuck };
+  std::function<Box(int64_t)> box;
   std::vector<uint8_t> sent;
   std::vector<std::pair<int64_t, size_t>> calls;  // time and size of each send
   std::vector<std::string> opens;
@@ -67,10 +73,16 @@ class FakeLine final : public SerialLine {
 
   std::string Open(const std::string& device, uint32_t baud) override {
     opens.push_back(device + "@" + std::to_string(baud));
+    if (box && box(now) == kPulled) return "No such file or directory";
     return openError;
   }
   bool Send(const uint8_t* bytes, size_t count, std::string& why) override {
-    if (failSendAfter == 0) {
+    const Box state = box ? box(now) : kThere;
+    if (state == kStuck) {
+      why = "the line took 0 of " + std::to_string(count) + " bytes";
+      return false;
+    }
+    if (failSendAfter == 0 || state == kPulled) {
       why = "Input/output error";
       return false;
     }
@@ -104,6 +116,8 @@ struct Sending {
   uint64_t wakes = 0;
   int steps = 0;                // the sender's wake-ups
   std::vector<int64_t> writes;  // when each byte was written
+  // While this says so, the sender is inside a send that the line holds.
+  std::function<bool(int64_t)> held;
   Sending(SerialLights& l, FakeLine& f) : lights(l), line(f) {
     line.duringWait = [this](int64_t until) {
       const int64_t now = line.now;
@@ -113,6 +127,10 @@ struct Sending {
     };
   }
   void Step() {
+    if (held && held(line.now)) {
+      next = line.now + kLineCallNanos;  // it looks again once the line lets go
+      return;
+    }
     ++steps;
     next = lights.SendDue(line.now);
   }
@@ -286,35 +304,141 @@ TEST(SerialLightsTest, FailureSaysTheDeviceAndTheReason) {
   }
 }
 
-// A line that goes away: the writes meanwhile are dropped at once (no wait,
-// no time spent), the sender tries it again every second, and when it is
-// back the value of the moment goes out at once.
-TEST(SerialLightsTest, AGoneLineIsOpenedAgainEverySecondAndNobodyWaits) {
-  FakeLine line;
-  SerialLights lights(line, "/dev/ttyUSB0", SerialLights::Sender::kCaller);
-  ASSERT_EQ(lights.SetUpPortAccess(0x378), PortAccessResult::kNoDriverNeeded);
-  Sending sending(lights, line);
-  line.failSendAfter = 1;
-  sending.Write(0, 1);
-  sending.Write(2'000'000, 2);  // this send finds it gone
-  EXPECT_EQ(line.sent, (std::vector<uint8_t>{1}));
-  EXPECT_EQ(line.closes, 1);
-  line.openError = "No such file or directory";
-  const size_t waits = line.waits.size();
-  const int64_t before = line.now;
-  for (int i = 0; i < 2500; ++i) lights.PortWrite(0x378, 4);
-  EXPECT_EQ(line.now, before);  // returned at once
-  EXPECT_EQ(line.waits.size(), waits);
-  sending.RunTo(2'500'000'000);
-  EXPECT_EQ(line.opens.size(), 1u + 2u);  // set-up, then at 1 s and 2 s
-  EXPECT_EQ(line.sent.size(), 1u);
-  line.openError.clear();
-  line.failSendAfter = -1;
-  sending.Write(2'700'000'000, 5);  // dropped too, but remembered
-  sending.RunTo(3'003'000'000);
-  EXPECT_EQ(line.opens.size(), 4u);
-  EXPECT_EQ(line.sent, (std::vector<uint8_t>{1, 5}));
-  EXPECT_EQ(line.calls.back().first, 3'002'000'000);  // at the attempt that found it back
+// The light thread against a box that is there, pulled out for a while, or
+// taking no byte for a while (and the sender held by the line meanwhile): the
+// writes keep the pace of a present box every second, the bytes gathered stay
+// within a second of the line's, the loss and the return are said once, and
+// the value of the moment is the first byte when the box is back.
+TEST(SerialLightsTest, ALostBoxCostsWhatAPresentOneDoes) {
+  constexpr int64_t kSecond = 1'000'000'000;
+  constexpr int64_t kAway = 1 * kSecond, kBack = 2'500'000'000, kEnd = 4 * kSecond;
+  struct Case {
+    const char* name;
+    FakeLine::Box away;  // the box from kAway to kBack
+    bool senderHeld;     // the sender stays in its send meanwhile
+    int lostLines, backLines;
+  };
+  const Case cases[] = {
+      {"there", FakeLine::kThere, false, 0, 0},
+      {"pulled", FakeLine::kPulled, false, 1, 1},
+      {"stuck", FakeLine::kStuck, false, 1, 1},
+      {"stuck, the sender held", FakeLine::kStuck, true, 1, 1},
+  };
+  for (const Case& c : cases) {
+    FakeLine line;
+    line.readNanos = 100;
+    line.box = [&c](int64_t t) { return t >= kAway && t < kBack ? c.away : FakeLine::kThere; };
+    SerialLights lights(line, "/dev/ttyACM0", SerialLights::Sender::kCaller);
+    ASSERT_EQ(lights.SetUpPortAccess(0x378), PortAccessResult::kNoDriverNeeded);
+    Sending sending(lights, line);
+    if (c.senderHeld) sending.held = [](int64_t t) { return t >= kAway + 1'000'000 && t < kBack; };
+    ::testing::internal::CaptureStderr();
+    std::vector<int> perSecond(kEnd / kSecond);
+    int written = 0;
+    size_t mostGathered = 0;
+    uint8_t lastWritten = 0;
+    while (line.now < kEnd) {
+      // The light thread's modulation until 2 s, then a steady value.
+      const uint8_t value = line.now < 2 * kSecond ? (written++ / 64 % 2 ? 255 : 0) : 9;
+      ++perSecond[static_cast<size_t>(line.now / kSecond)];
+      sending.Write(0, value);
+      lastWritten = value;
+      mostGathered = std::max(mostGathered, lights.Gathered());
+    }
+    const std::string said = ::testing::internal::GetCapturedStderr();
+    for (size_t second = 0; second < perSecond.size(); ++second) {
+      // 100,000 bytes a second at 1 Mbaud, the lead of a few milliseconds aside.
+      EXPECT_NEAR(perSecond[second], 100'000, 600.0) << c.name << ", second " << second;
+    }
+    EXPECT_LE(mostGathered, 100'000u) << c.name;
+    EXPECT_EQ(lastWritten, 9);
+    auto count = [&said](const char* text) {
+      size_t n = 0;
+      for (size_t at = said.find(text); at != std::string::npos; at = said.find(text, at + 1)) ++n;
+      return static_cast<int>(n);
+    };
+    EXPECT_EQ(count("is gone"), c.lostLines) << c.name << ": " << said;
+    EXPECT_EQ(count("is back"), c.backLines) << c.name << ": " << said;
+    if (c.away == FakeLine::kThere) continue;
+    // Back: the first call after the return carries the value of the moment alone.
+    const auto back = std::find_if(line.calls.begin(), line.calls.end(),
+                                   [](const auto& call) { return call.first >= kBack; });
+    ASSERT_NE(back, line.calls.end()) << c.name;
+    EXPECT_LT(back->first, kBack + kReopenNanos + kLineCallNanos) << c.name;
+    EXPECT_EQ(back->second, 1u) << c.name;
+    size_t before = 0;
+    for (auto call = line.calls.begin(); call != back; ++call) before += call->second;
+    EXPECT_EQ(line.sent[before], 9) << c.name;
+    // Nothing reached the line while the box was away.
+    for (const auto& [at, size] : line.calls) {
+      ASSERT_FALSE(at > kAway + kLineCallNanos && at < kBack) << c.name << " at " << at;
+    }
+  }
+}
+
+// The sender's own thread at the end of the program: Drain returns only once
+// the writer is done and its last byte (the dark one) is with the line, and
+// never later than its bound.
+TEST(SerialLightsTest, DrainWaitsForTheDarkByteWithinItsBound) {
+  struct SlowLine final : SerialLine {
+    std::mutex mutex;
+    std::vector<uint8_t> sent;
+    std::atomic<int64_t> sendNanos{0};  // how long the next send holds the sender
+    std::string Open(const std::string&, uint32_t) override { return {}; }
+    bool Send(const uint8_t* bytes, size_t count, std::string&) override {
+      std::this_thread::sleep_for(std::chrono::nanoseconds(sendNanos.exchange(0)));
+      std::lock_guard lock(mutex);
+      sent.insert(sent.end(), bytes, bytes + count);
+      return true;
+    }
+    void Close() override {}
+    int64_t NowNanos() override {
+      return std::chrono::duration_cast<std::chrono::nanoseconds>(
+                 std::chrono::steady_clock::now().time_since_epoch())
+          .count();
+    }
+    void WaitNanos(int64_t n) override { std::this_thread::sleep_for(std::chrono::nanoseconds(n)); }
+  };
+  struct Case {
+    const char* name;
+    int64_t sendNanos;
+    int64_t writerDoneAfterNanos;  // -1: never (the window closed, the thread runs on)
+    bool dark;                     // the line's last byte is 0
+    int64_t atLeastNanos, atMostNanos;
+  };
+  const Case cases[] = {
+      {"a quick line", 0, 20'000'000, true, 20'000'000, kDarkAtEndNanos},
+      {"a batch in flight for 50 ms", 50'000'000, 0, true, 50'000'000, kDarkAtEndNanos},
+      {"a writer that goes on", 0, -1, false, kDarkAtEndNanos, 2 * kDarkAtEndNanos},
+  };
+  for (const Case& c : cases) {
+    SlowLine line;
+    SerialLights lights(line, "/dev/ttyACM0");
+    ASSERT_EQ(lights.SetUpPortAccess(0x378), PortAccessResult::kNoDriverNeeded);
+    for (int i = 0; i < 500; ++i) lights.PortWrite(0x378, 255);
+    // Wait for a batch to be with the line, so that the slow one is in flight.
+    while (lights.Gathered() != 0) std::this_thread::yield();
+    line.sendNanos = c.sendNanos;
+    lights.PortWrite(0x378, 255);
+    std::atomic<bool> writerDone{false};
+    const int64_t start = line.NowNanos();
+    std::thread writer([&] {
+      if (c.writerDoneAfterNanos < 0) return;
+      line.WaitNanos(c.writerDoneAfterNanos);
+      lights.PortWrite(0x378, 0);
+      writerDone = true;
+    });
+    lights.Drain(kDarkAtEndNanos, [&] { return writerDone.load(); });
+    const int64_t took = line.NowNanos() - start;
+    {
+      std::lock_guard lock(line.mutex);
+      ASSERT_FALSE(line.sent.empty());
+      EXPECT_EQ(line.sent.back() == 0, c.dark) << c.name;
+    }
+    EXPECT_GE(took, c.atLeastNanos) << c.name;
+    EXPECT_LE(took, c.atMostNanos) << c.name;
+    writer.join();
+  }
 }
 
 // Direct mode's pulses through a box that goes away early in the night and

@@ -229,4 +229,9 @@ int RunVelmora(App& app) {
   return code;
 }
 
+bool LightWritesOver(const App& app) {
+  const SharedState& s = app.state;
+  return s.lightThreadHandle.Load() == nullptr || s.sleepRunning != 0 || app.light.ended != 0;
+}
+
 }  // namespace velmora

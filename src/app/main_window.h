@@ -71,4 +71,9 @@ intptr_t MainWindowProc(App& app, const WindowMessage& message);
 // shown, then the message loop; returns the process's exit code.
 int RunVelmora(App& app);
 
+// Whether the port has had its last write from the light thread: it has
+// made its dark write at the end, or it makes none (no light thread, or one
+// that the close path did not tell to stop). Any thread.
+bool LightWritesOver(const App& app);
+
 }  // namespace velmora

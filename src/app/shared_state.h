@@ -96,8 +96,14 @@ struct SharedState {
 
   // Clocks and positions.
   Relaxed<int64_t> samplePos{0};     // write cursor of the programme, in samples
-  Relaxed<int32_t> playedMs{0};      // audio clock: blocksQueued * 1000 at each block done
-  Relaxed<int32_t> blocksQueued{0};  // blocks handed to the device after the first
+  // The audio clock: blocksQueued * 1000 at each block done, in 64 bits (the
+  // healing before Enter may run for weeks: 2^31 ms are 24.9 days).
+  Relaxed<int64_t> playedMs{0};
+  // Blocks handed to the device after the first. The window thread adds one
+  // for each block, the generator reduces it to its low four bits at a phase
+  // start; both are atomic read-modify-writes, so that neither loses the
+  // other's change (a lost increment would hand the device a block it holds).
+  Relaxed<int32_t> blocksQueued{0};
   Relaxed<int32_t> lastHeader{0};    // index of the block header written last
   Relaxed<int32_t> tickCount{0};     // display ticks; the lowest bit blinks the cursor
   Relaxed<int32_t> startTime{0};     // seconds since 1970

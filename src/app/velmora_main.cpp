@@ -43,7 +43,7 @@ int main(int argc, char** argv) {
       std::vector<std::string>(argv + 1, argv + argc));
   const int code = RunVelmora(app);
   // The light box's last bytes (the dark one at Escape) go out before the end.
-  if (lights.Chosen()) lights.Drain(20'000'000);
+  if (lights.Chosen()) lights.Drain(kDarkAtEndNanos, [] { return LightWritesOver(app); });
   // End at once, workers included, without running static destructors under
   // their feet: the process's end is what stops them.
   std::fflush(nullptr);

@@ -44,7 +44,7 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int) {
       std::vector<std::string>(__argv + 1, __argv + __argc));
   const int code = RunVelmora(app);
   // The light box's last bytes (the dark one at Escape) go out before the end.
-  if (lights.Chosen()) lights.Drain(20'000'000);
+  if (lights.Chosen()) lights.Drain(kDarkAtEndNanos, [] { return LightWritesOver(app); });
   // End at once, workers included, without running static destructors under
   // their feet: the process's end is what stops them.
   std::fflush(nullptr);

@@ -201,9 +201,9 @@ void RunHealingPhase(Generator& g) {
   g.halfPeriod = 0;
   g.dutyOffset = 0;
   g.stepNumber = 0;
-  s.blocksQueued = s.blocksQueued & kRingBlockMask;
+  s.blocksQueued.FetchAnd(kRingBlockMask);
   g.clock.Sleep(kPhaseStartPauseMs);
-  g.healingPos = static_cast<int64_t>(s.playedMs.Load()) << kRateShift;
+  g.healingPos = s.playedMs.Load() << kRateShift;
   if (g.observer) g.observer->OnPhaseStart(Phase::kHealing, g.healingPos);
 
   while (!g.Stopping()) {
@@ -223,9 +223,9 @@ void RunSleepProgramme(Generator& g) {
   g.halfPeriod = 0;
   g.stepNumber = 0;
   s.sleepRunning = 1;
-  s.blocksQueued = s.blocksQueued & kRingBlockMask;
+  s.blocksQueued.FetchAnd(kRingBlockMask);
   g.clock.Sleep(kPhaseStartPauseMs);
-  s.samplePos = static_cast<int64_t>(s.playedMs.Load()) << kRateShift;
+  s.samplePos = s.playedMs.Load() << kRateShift;
   RaiseFlags(s, kRepaintChart, kRepaintHelpRows);
   s.stretch = StretchFor(s.moonFactor);
   if (g.observer) g.observer->OnPhaseStart(Phase::kSleepProgramme, s.samplePos);

@@ -39,7 +39,7 @@ void FillSilence(Generator& g, int64_t position, int32_t count) {
 
 void WaitForPlayback(Generator& g, int64_t position) {
   const int64_t target = (position >> kRateShift) - kLeadMs;
-  while (static_cast<int64_t>(g.state.playedMs.Load()) < target && !g.Stopping()) {
+  while (g.state.playedMs.Load() < target && !g.Stopping()) {
     g.clock.Sleep(kPacingSleepMs);
   }
 }

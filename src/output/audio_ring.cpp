@@ -77,8 +77,7 @@ bool OpenAudioRing(AudioRing& ring, SharedState& state, WaveDevice& device,
 
 void QueueNextBlock(AudioRing& ring, SharedState& state) {
   if (state.soundMode == 0 || ring.closed || ring.waveDevice == nullptr) return;
-  const int32_t queued = state.blocksQueued + 1;
-  state.blocksQueued = queued;
+  const int32_t queued = state.blocksQueued.FetchAdd(1) + 1;
   const int32_t next = queued & kRingBlockMask;
   if (ring.deviceAway) {
     state.lastHeader = next;
@@ -93,7 +92,7 @@ void QueueNextBlock(AudioRing& ring, SharedState& state) {
 namespace {
 // What a finished block does, whoever finished it.
 void BlockPlayed(AudioRing& ring, SharedState& state) {
-  state.playedMs = state.blocksQueued * 1000;
+  state.playedMs = int64_t{state.blocksQueued.Load()} * 1000;
   state.tickCount = state.tickCount + 1;
   QueueNextBlock(ring, state);
 }

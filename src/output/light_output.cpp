@@ -25,6 +25,7 @@ void LightThread(LightThreadContext& light) {
   light.counter = 0;
   while (s.sleepRunning != 0) LightWrites(light);
   light.port.PortWrite(s.lptDataPort, 0);
+  light.ended = 1;
 }
 
 }  // namespace velmora

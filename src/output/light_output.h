@@ -21,6 +21,7 @@ struct LightThreadContext {
   Port& port;
   Threads* threads = nullptr;
   uint32_t counter = 0;  // free-running; only its value modulo 64 matters
+  Relaxed<Flag> ended{0};  // the last (dark) write is made; any thread reads
 };
 
 // Four writes of the modulation; each lights the port when counter mod 64 is

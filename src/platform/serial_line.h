@@ -10,6 +10,12 @@
 
 namespace velmora {
 
+// How long a send of `count` bytes may take: half a second and a
+// millisecond a byte. A line slower than that has a box that is gone.
+inline constexpr int64_t SendDeadlineNanos(size_t count) {
+  return (500 + static_cast<int64_t>(count)) * 1'000'000;
+}
+
 class SerialLine {
  public:
   virtual ~SerialLine() = default;
@@ -17,7 +23,8 @@ class SerialLine {
   // Empty when the line is ready; otherwise the system's reason.
   virtual std::string Open(const std::string& device, uint32_t baud) = 0;
   // Sends `count` bytes (all of them) in one call, waiting while the line is
-  // busy. False, with the system's reason, when the device is gone.
+  // busy, but no longer than SendDeadlineNanos(count). False, with the
+  // system's reason, when the device is gone or took them too slowly.
   virtual bool Send(const uint8_t* bytes, size_t count, std::string& why) = 0;
   virtual void Close() = 0;
 

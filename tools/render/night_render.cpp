@@ -57,7 +57,7 @@ class Capture final : public GeneratorObserver {
     // The blocks played so far are captured; the rest of the programme is
     // still in the ring, from the block now playing up to the end position,
     // about to be silenced by the end steps.
-    const int64_t playing = static_cast<int64_t>(run_.state.playedMs.Load()) << kRateShift;
+    const int64_t playing = run_.state.playedMs.Load() << kRateShift;
     if (position < playing) {
       Fail("the programme ended behind the played clock");
     } else {

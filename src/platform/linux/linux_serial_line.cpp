@@ -1,6 +1,7 @@
 #include "platform/linux/linux_serial_line.h"
 
 #include <fcntl.h>
+#include <poll.h>
 #include <termios.h>
 #include <time.h>
 #include <unistd.h>
@@ -59,9 +60,8 @@ std::string LinuxSerialLine::Open(const std::string& device, uint32_t baud) {
   tio.c_cc[VTIME] = 0;
   cfsetispeed(&tio, speed->code);
   cfsetospeed(&tio, speed->code);
-  const int flags = fcntl(fd, F_GETFL);
-  if (tcsetattr(fd, TCSANOW, &tio) != 0 || flags < 0 ||
-      fcntl(fd, F_SETFL, flags & ~O_NONBLOCK) != 0) {
+  // The descriptor stays non-blocking: a write waits in poll, with a deadline.
+  if (tcsetattr(fd, TCSANOW, &tio) != 0) {
     const int error = errno;
     close(fd);
     return SystemReason(error);
@@ -71,15 +71,38 @@ std::string LinuxSerialLine::Open(const std::string& device, uint32_t baud) {
 }
 
 bool LinuxSerialLine::Send(const uint8_t* bytes, size_t count, std::string& why) {
+  // A line that has not taken the bytes by the deadline (half a second and a
+  // millisecond a byte, as on Windows) belongs to a box that is gone: hung
+  // firmware, or a device whose other end nobody reads.
+  const size_t total = count;
+  const int64_t start = NowNanos();
+  const int64_t deadline = start + SendDeadlineNanos(count);
   while (count > 0) {
     const ssize_t n = write(fd_, bytes, count);
+    if (n > 0) {
+      bytes += n;
+      count -= static_cast<size_t>(n);
+      continue;
+    }
     if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) {
-      why = n < 0 ? SystemReason(errno) : "the line took nothing";
+    if (n < 0 && errno != EAGAIN && errno != EWOULDBLOCK) {
+      why = SystemReason(errno);
       return false;
     }
-    bytes += n;
-    count -= static_cast<size_t>(n);
+    const int64_t left = deadline - NowNanos();
+    pollfd ready{fd_, POLLOUT, 0};
+    const int polled = left > 0 ? poll(&ready, 1, static_cast<int>((left + 999'999) / 1'000'000)) : 0;
+    if (polled < 0 && errno == EINTR) continue;
+    if (polled < 0) {
+      why = SystemReason(errno);
+      return false;
+    }
+    if (polled == 0) {
+      why = "the line took " + std::to_string(total - count) + " of " + std::to_string(total) +
+            " bytes in " + std::to_string((NowNanos() - start) / 1'000'000) + " ms";
+      return false;
+    }
+    // Ready, or an error the next write reports.
   }
   return true;
 }

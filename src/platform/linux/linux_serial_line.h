@@ -1,5 +1,6 @@
 // A serial line on Linux: a tty device (/dev/ttyACM0, /dev/ttyUSB0, a pty)
-// set raw with termios, written with blocking writes.
+// set raw with termios, written without blocking: a write that the line has
+// not taken by its deadline fails, and the box is then taken for gone.
 //
 // Thread safety: as the SerialLine service.
 #pragma once

@@ -35,34 +35,22 @@ std::optional<LightLineSetting> ParseLightLine(std::string_view text, std::strin
 }
 
 SerialLights::SerialLights(SerialLine& line, const char* setting, Sender sender)
-    : line_(line), sender_(sender) {
+    : line_(line), sender_(line, sender == Sender::kOwnThread) {
   if (setting == nullptr || *setting == '\0') return;
   chosen_ = true;
   text_ = setting;
   if (auto parsed = ParseLightLine(text_, why_)) setting_ = std::move(*parsed);
 }
 
-SerialLights::~SerialLights() {
-  {
-    std::lock_guard lock(mutex_);
-    stop_ = true;
-  }
-  wake_.notify_one();
-  if (thread_.joinable()) thread_.join();
-  if (open_ && !lost_) line_.Close();
-}
-
 PortAccessResult SerialLights::SetUpPortAccess(uint16_t base) {
   base_ = base;
   if (setting_.device.empty()) return PortAccessResult::kFailed;  // the setting was bad
-  std::lock_guard lock(mutex_);
-  if (open_) return PortAccessResult::kNoDriverNeeded;
+  if (opened_) return PortAccessResult::kNoDriverNeeded;
   why_ = line_.Open(setting_.device, setting_.baud);
   if (!why_.empty()) return PortAccessResult::kFailed;
-  open_ = true;
-  byteNanos_ = 10'000'000'000 / setting_.baud;  // a start bit, eight data bits, a stop bit
-  lastSent_ = line_.NowNanos();
-  if (sender_ == Sender::kOwnThread) thread_ = std::thread([this] { SenderLoop(); });
+  opened_ = true;
+  pacing_.SetByteNanos(10'000'000'000 / setting_.baud);  // start bit, eight data bits, stop bit
+  sender_.Start(setting_);
   return PortAccessResult::kNoDriverNeeded;
 }
 
@@ -77,63 +65,100 @@ void SerialLights::ReportFailure(WindowHost& host) {
 
 void SerialLights::PortWrite(uint16_t port, uint8_t value) {
   if (port != base_) return;  // the control register has no line
-  int64_t now = -1;           // the clock is read only when needed
+  int64_t now = -1;
+  if (!sender_.Gather(value, now)) return;
+  const LinePacing::Pause pause = pacing_.Count(line_, now);
+  if (pause.nanos <= 0) return;
+  sender_.WriterPauses(pause.at, pause.at + pause.nanos);
+  line_.WaitNanos(pause.nanos);
+  pacing_.Paused(pause);
+}
+
+LinePacing::Pause LinePacing::Count(SerialLine& line, int64_t now) {
+  ++unpaced_;
+  if (now < 0 && unpaced_ * byteNanos_ < kLineCallNanos / 2) return {};
+  if (now < 0) now = line.NowNanos();
+  lineFreeAt_ = std::max(lineFreeAt_, pacedAt_) + unpaced_ * byteNanos_;
+  unpaced_ = 0;
+  pacedAt_ = now;
+  if (lineFreeAt_ - now <= kLineLeadHighNanos) return {};
+  // Ahead of the wire: back to the low mark.
+  return {now, lineFreeAt_ - now - kLineLeadLowNanos};
+}
+
+LineSender::~LineSender() {
+  {
+    std::lock_guard lock(mutex_);
+    stop_ = true;
+  }
+  wake_.notify_one();
+  if (thread_.joinable()) thread_.join();
+  if (open_ && !lost_) line_.Close();
+}
+
+void LineSender::Start(const LightLineSetting& setting) {
+  std::lock_guard lock(mutex_);
+  setting_ = setting;
+  capacity_ = std::max<size_t>(1, setting.baud / 10);
+  open_ = true;
+  lastSent_ = line_.NowNanos();
+  if (ownThread_) thread_ = std::thread([this] { Loop(); });
+}
+
+bool LineSender::Gather(uint8_t value, int64_t& now) {
   bool wake = false;
   {
     std::lock_guard lock(mutex_);
-    if (!open_) return;
+    if (!open_) return false;
     last_ = value;
-    if (lost_) return;  // dropped: the box shows the present value when it is back
+    if (lost_) return true;  // dropped: the box shows the present value when it is back
     if (pending_.empty()) {
       // The first byte since the sender took the last: it goes out within a
       // millisecond, so the sender is woken unless it looks by then anyway.
       now = line_.NowNanos();
       wake = senderDue_ > now + kLineCallNanos && WakeSender();
+    } else if (pending_.size() >= capacity_) {
+      // A line that takes nothing while the sender waits on it: the older
+      // half goes (the newest byte, the present value, stays).
+      pending_.erase(pending_.begin(), pending_.begin() + static_cast<ptrdiff_t>(capacity_ / 2));
     }
     pending_.push_back(value);
   }
   if (wake) wake_.notify_one();
-  Pace(now);
+  return true;
 }
 
-bool SerialLights::WakeSender() {
+void LineSender::WriterPauses(int64_t now, int64_t backAt) {
+  bool wake = false;
+  {
+    // The sender takes what has gathered as soon as the line may be called
+    // (woken unless it looks then anyway), and looks again a millisecond
+    // after the writer is due back.
+    std::lock_guard lock(mutex_);
+    writerBackAt_ = backAt;
+    wake =
+        !pending_.empty() && senderDue_ > std::max(now, lastCall_ + kLineCallNanos) && WakeSender();
+  }
+  if (wake) wake_.notify_one();
+}
+
+bool LineSender::WakeSender() {
   woken_ = true;
   ++wakes_;
   return true;
 }
 
-uint64_t SerialLights::Wakes() {
+uint64_t LineSender::Wakes() {
   std::lock_guard lock(mutex_);
   return wakes_;
 }
 
-void SerialLights::Pace(int64_t now) {
-  // The clock is looked at about every half millisecond of bytes, not for
-  // each: the bytes since the last look count from that look.
-  ++unpaced_;
-  if (now < 0 && unpaced_ * byteNanos_ < kLineCallNanos / 2) return;
-  if (now < 0) now = line_.NowNanos();
-  lineFreeAt_ = std::max(lineFreeAt_, pacedAt_) + unpaced_ * byteNanos_;
-  unpaced_ = 0;
-  pacedAt_ = now;
-  if (lineFreeAt_ - now <= kLineLeadHighNanos) return;
-  const int64_t pause = lineFreeAt_ - now - kLineLeadLowNanos;
-  bool wake = false;
-  {
-    // Ahead of the wire: the sender takes what has gathered as soon as the
-    // line may be called (woken unless it looks then anyway), and looks
-    // again a millisecond after the writer is due back.
-    std::lock_guard lock(mutex_);
-    writerBackAt_ = now + pause;
-    wake =
-        !pending_.empty() && senderDue_ > std::max(now, lastCall_ + kLineCallNanos) && WakeSender();
-  }
-  if (wake) wake_.notify_one();
-  line_.WaitNanos(pause);
-  pacedAt_ = now + pause;
+size_t LineSender::Gathered() {
+  std::lock_guard lock(mutex_);
+  return pending_.size();
 }
 
-int64_t SerialLights::NextStep(int64_t now) const {
+int64_t LineSender::NextStep(int64_t now) const {
   if (lost_) return nextTry_;
   if (!pending_.empty()) return lastCall_ + kLineCallNanos;
   int64_t next = lastSent_ + kKeepAliveNanos;
@@ -150,17 +175,17 @@ int64_t SerialLights::NextStep(int64_t now) const {
   return next;
 }
 
-int64_t SerialLights::SendDue(int64_t now) {
+int64_t LineSender::SendDue(int64_t now) {
   std::unique_lock lock(mutex_);
   woken_ = false;
   if (!open_) return senderDue_ = now + kKeepAliveNanos;
   if (lost_ && now >= nextTry_) {
     lock.unlock();
-    const bool back = line_.Open(setting_.device, setting_.baud).empty();
+    const bool opened = line_.Open(setting_.device, setting_.baud).empty();
     lock.lock();
-    if (back) {
-      std::fprintf(stderr, "velmora: the light box on %s is back\n", setting_.device.c_str());
+    if (opened) {
       lost_ = false;
+      returning_ = true;
       // The value of the moment, at once.
       if (last_ >= 0) pending_.assign(1, static_cast<uint8_t>(last_));
       lastCall_ = INT64_MIN / 2;
@@ -178,19 +203,30 @@ int64_t SerialLights::SendDue(int64_t now) {
     if (last_ >= 0) batch_.push_back(static_cast<uint8_t>(last_));
     lastSent_ = now;
   }
+  bool sent = batch_.empty();
   if (!batch_.empty()) {
     lastCall_ = now;
     lastSent_ = now;
+    inFlight_ = true;
     lock.unlock();
     std::string why;
-    const bool sent = line_.Send(batch_.data(), batch_.size(), why);
+    sent = line_.Send(batch_.data(), batch_.size(), why);
+    const int64_t after = line_.NowNanos();
     lock.lock();
-    if (!sent) Lost(why, now);
+    inFlight_ = false;
+    if (!sent) Lost(why, std::max(now, after));
+  }
+  if (sent && returning_) {
+    returning_ = false;
+    if (saidLost_) {
+      std::fprintf(stderr, "velmora: the light box on %s is back\n", setting_.device.c_str());
+    }
+    saidLost_ = false;
   }
   return senderDue_ = NextStep(now);
 }
 
-void SerialLights::SenderLoop() {
+void LineSender::Loop() {
   std::unique_lock lock(mutex_);
   while (!stop_) {
     lock.unlock();
@@ -201,21 +237,28 @@ void SerialLights::SenderLoop() {
   }
 }
 
-void SerialLights::Drain(int64_t nanoseconds) {
+void LineSender::Drain(int64_t nanoseconds, const std::function<bool()>& writerDone) {
   const int64_t end = line_.NowNanos() + nanoseconds;
   for (;;) {
+    const bool written = !writerDone || writerDone();
     {
       std::lock_guard lock(mutex_);
-      if (pending_.empty() || lost_ || !open_) return;
+      if (lost_ || !open_) return;
+      if (written && pending_.empty() && !inFlight_) return;
     }
     if (line_.NowNanos() >= end) return;
     line_.WaitNanos(200'000);
   }
 }
 
-void SerialLights::Lost(const std::string& why, int64_t now) {
-  std::fprintf(stderr, "velmora: the light box on %s is gone (%s); trying again every second\n",
-               setting_.device.c_str(), why.c_str());
+void LineSender::Lost(const std::string& why, int64_t now) {
+  // Said once, however often a reopened box fails again before it is back.
+  if (!saidLost_) {
+    std::fprintf(stderr, "velmora: the light box on %s is gone (%s); trying again every second\n",
+                 setting_.device.c_str(), why.c_str());
+  }
+  saidLost_ = true;
+  returning_ = false;
   line_.Close();
   lost_ = true;
   pending_.clear();
