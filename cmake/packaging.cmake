@@ -35,13 +35,30 @@ if(WIN32)
   set(CPACK_NSIS_CONTACT "velmora@example.org")
   set(CPACK_NSIS_COMPRESSOR "/SOLID lzma")
   set(CPACK_NSIS_MANIFEST_DPI_AWARE ON)
+  # The installer's target comes first in its script: CPack's template sets
+  # its defines after the install folder, whose $PROGRAMFILES64 would then be
+  # the 32-bit one's, Program Files (x86). So the template is CMake's own with
+  # the target at its top.
   if(CMAKE_SIZEOF_VOID_P EQUAL 8)
     # A 64-bit installer for the 64-bit build, into Program Files.
     set(CPACK_NSIS_INSTALL_ROOT "$PROGRAMFILES64")
-    set(CPACK_NSIS_DEFINES "Target amd64-unicode\n!include FileFunc.nsh")
+    set(CPACK_VELMORA_NSIS_TARGET "Target amd64-unicode")
   else()
-    set(CPACK_NSIS_DEFINES "Unicode true\n!include FileFunc.nsh")
+    set(CPACK_VELMORA_NSIS_TARGET "Unicode true")
   endif()
+  file(READ ${CMAKE_ROOT}/Modules/Internal/CPack/NSIS.template.in nsis_template)
+  set(nsis_template_dir ${CMAKE_BINARY_DIR}/cpack-nsis)
+  # After its first line, which begins with a byte-order mark.
+  string(FIND "${nsis_template}" "\n" first_line_end)
+  math(EXPR rest_begin "${first_line_end} + 1")
+  string(SUBSTRING "${nsis_template}" 0 ${rest_begin} first_line)
+  string(SUBSTRING "${nsis_template}" ${rest_begin} -1 rest)
+  file(WRITE ${nsis_template_dir}/NSIS.template.in
+       "${first_line}@CPACK_VELMORA_NSIS_TARGET@\n${rest}")
+  file(COPY ${CMAKE_ROOT}/Modules/Internal/CPack/NSIS.InstallOptions.ini.in
+       DESTINATION ${nsis_template_dir})
+  set(CPACK_MODULE_PATH ${nsis_template_dir})
+  set(CPACK_NSIS_DEFINES "!include FileFunc.nsh")
   # "Installed apps" shows the size the installer measured (in KiB).
   set(CPACK_NSIS_EXTRA_INSTALL_COMMANDS
       "\${GetSize} \"$INSTDIR\" \"/S=0K\" $0 $1 $2

@@ -1,7 +1,9 @@
 #!/usr/bin/env bash
 # The Windows installer under Wine, in a fresh prefix of its own: a silent
 # install puts velmora.exe, the README, the licence and the uninstaller into
-# Program Files\Velmora, the Start-menu shortcut, and the "Installed apps"
+# the Program Files of its kind (the 64-bit installer into Program Files, the
+# 32-bit one into Program Files (x86) on 64-bit Windows and into Program
+# Files on 32-bit Windows), the Start-menu shortcut, and the "Installed apps"
 # entry with its version, publisher and size; the installed velmora.exe
 # starts and shows its window; an install over it replaces it in place; the
 # silent uninstall leaves no file, shortcut or key behind.
@@ -29,7 +31,14 @@ xvfb_up
 echo "making a fresh Wine prefix..."
 "$wine" wineboot --init >/dev/null 2>&1
 "$wine" reg add 'HKCU\Software\Wine\Drivers' /v Audio /d '' /f >/dev/null 2>&1
-dir="$WINEPREFIX/drive_c/Program Files/Velmora"
+# Where Windows puts a program of the installer's kind.
+programs='Program Files'
+if ! file -b "$setup" | grep -q 'PE32+' && [ -d "$WINEPREFIX/drive_c/Program Files (x86)" ]; then
+  programs='Program Files (x86)'
+fi
+echo "a $(file -b "$setup" | cut -d' ' -f1) installer: expected in $programs"
+dir="$WINEPREFIX/drive_c/$programs/Velmora"
+windir="C:\\$programs\\Velmora"
 menu="$WINEPREFIX/drive_c/ProgramData/Microsoft/Windows/Start Menu/Programs/Velmora"
 key='HKLM\Software\Microsoft\Windows\CurrentVersion\Uninstall\Velmora'
 value() {  # value NAME: the uninstall key's value NAME, or nothing
@@ -44,7 +53,7 @@ install() {
 
 check "install: status 0" install
 for f in velmora.exe README.md LICENSE Uninstall.exe; do
-  check "install: $f in Program Files\\Velmora" test -s "$dir/$f"
+  check "install: $f in $programs\\Velmora" test -s "$dir/$f"
 done
 check "install: the Start-menu shortcut" test -s "$menu/Velmora.lnk"
 check "install: Installed apps names it" test "$(value DisplayName)" = "Velmora $version"
@@ -52,10 +61,10 @@ check "install: with its version" test "$(value DisplayVersion)" = "$version"
 check "install: and its publisher" test "$(value Publisher)" = "The Velmora developers"
 size=$(value EstimatedSize)
 check "install: and its size ($size KiB)" test "$((size))" -gt 100
-check "install: and its uninstaller" test "$(value UninstallString)" = '"C:\Program Files\Velmora\Uninstall.exe"'
+check "install: and its uninstaller" test "$(value UninstallString)" = "\"$windir\\Uninstall.exe\""
 
 # The installed program starts and shows its window; Escape ends it.
-"$wine" "C:\\Program Files\\Velmora\\velmora.exe" m1 2>"$work/velmora.err" &
+"$wine" "$windir\\velmora.exe" m1 2>"$work/velmora.err" &
 velmora_pid=$!
 wid=$(wait_window 'VelmoraSystem 132')
 check "installed velmora.exe: the window comes" test -n "$wid"
@@ -72,10 +81,10 @@ check "again: one entry" test "$("$wine" reg query 'HKLM\Software\Microsoft\Wind
 
 # The silent uninstall (the uninstaller runs from a copy of itself, whose
 # process the wait catches too).
-"$wine" "C:\\Program Files\\Velmora\\Uninstall.exe" /S; status=$?
+"$wine" "$windir\\Uninstall.exe" /S; status=$?
 "$wineserver" -w
 check "uninstall: status 0" test "$status" -eq 0
-check "uninstall: no folder in Program Files" test ! -e "$dir"
+check "uninstall: no folder in $programs" test ! -e "$dir"
 check "uninstall: no Start-menu folder" test ! -e "$menu"
 check "uninstall: no Installed-apps entry" bash -c '! "$1" reg query "$2" >/dev/null 2>&1' _ "$wine" "$key"
 check "uninstall: no key of the vendor's" bash -c '! "$1" reg query "HKLM\Software\The Velmora developers" >/dev/null 2>&1' _ "$wine"
