@@ -9,8 +9,11 @@ side as the light box would: the first byte is the start-up's 255; with a
 level ("!3 .") every byte is 0 or 255, every run of 64 is lit then dark, and
 the pulses (a dark run, then a lit one) come at the spacing of the night's
 lights file; without one ("!-1 .") there is one 255-then-0 pair per pulse at
-that spacing. Escape ends with 0. A device that is not there gives the
-message on stderr and status 0. Given the light box's simulator and
+that spacing. Escape ends with 0, and the box's last byte is the dark one. A
+box pulled out (the pty's far side closed) costs no more of a core than a
+present one; a box that stops taking bytes is said to be gone and velmora's
+memory stays put. A device that is not there gives the message on stderr
+and status 0, and a SIGTERM while its box is up ends velmora at once. Given the light box's simulator and
 firmware, both streams then go into the simulated chip, whose eight pins
 must show every byte. Exit 77 when Xvfb or xdotool is missing.
 """
@@ -41,6 +44,7 @@ class Box:
         tty.setraw(self.slave)
         self.device = os.ttyname(self.slave)
         self.rate = rate
+        self.held = False  # a box that takes no byte (nobody reads)
         self.pieces = []  # (seconds since `started`, bytes)
         self.started = time.monotonic()
         self.stop = False
@@ -51,6 +55,9 @@ class Box:
         start = self.started
         taken = 0
         while not self.stop:
+            if self.held:
+                time.sleep(0.01)
+                continue
             if self.rate:
                 allowed = int((time.monotonic() - start) * self.rate) - taken
                 if allowed <= 0:
@@ -77,11 +84,39 @@ class Box:
             out.extend([t] * len(d))
         return out
 
+    def pull(self):
+        """The box pulled out: the far side of the pty goes."""
+        self.stop = True
+        self.thread.join(5)
+        os.close(self.master)
+        self.master = None
+
     def close(self):
         self.stop = True
         os.close(self.slave)
         self.thread.join(5)
-        os.close(self.master)
+        if self.master is not None:
+            os.close(self.master)
+
+
+def cpu_seconds(pid):
+    with open(f"/proc/{pid}/stat") as f:
+        fields = f.read().rsplit(")", 1)[1].split()
+    return (int(fields[11]) + int(fields[12])) / os.sysconf("SC_CLK_TCK")
+
+
+def rss_kib(pid):
+    with open(f"/proc/{pid}/status") as f:
+        for line in f:
+            if line.startswith("VmRSS:"):
+                return int(line.split()[1])
+    return 0
+
+
+def cpu_share(pid, seconds):
+    start, t0 = cpu_seconds(pid), time.monotonic()
+    time.sleep(seconds)
+    return (cpu_seconds(pid) - start) / (time.monotonic() - t0)
 
 
 def pulse_spacing(render, words):
@@ -115,12 +150,15 @@ def into_the_box(session, simulator, name, data, work):
                   counts.get("lit") == str(lit), r.stdout + r.stderr)
 
 
-def play(session, velmora, display, words, box, seconds=PLAY_S):
+def play(session, velmora, display, words, box, seconds=PLAY_S, during=None):
     env = dict(os.environ, DISPLAY=display, VELMORA_LIGHTS=box.device, SDL_AUDIODRIVER="dummy")
     p = session.start([velmora, *words], env=env, stderr=subprocess.PIPE, text=True)
     wid = window_up(display)
     session.check(f"{' '.join(words)}: the window comes", bool(wid))
-    time.sleep(seconds)
+    if during:
+        during(p)
+    else:
+        time.sleep(seconds)
     status, err = escape(display, wid, p) if wid else (None, "")
     session.check(f"{' '.join(words)}: Escape ends with 0", status == 0, f"{status} {err}")
     return err
@@ -162,7 +200,44 @@ def main():
             onsets) > 5 else 0
         session.check(f"!3: pulses at the night's spacing ({spacing} ms)",
                       abs(seen - spacing) <= 0.15 * spacing, f"{seen:.1f} ms over {len(onsets)}")
+        session.check("!3: the last byte is the dark one", data[-1:] == b"\x00", data[-4:])
         into_the_box(session, simulator, "!3", data, work)
+
+        # The box pulled out, then one that stops taking bytes: a core's
+        # share and the memory, against the same run while the box is there.
+        figures = {}
+
+        def pulled(p):
+            time.sleep(2)
+            figures["there"] = cpu_share(p.pid, 3)
+            box.pull()
+            time.sleep(0.5)
+            figures["pulled"] = cpu_share(p.pid, 5)
+
+        box = Box()
+        err = play(session, velmora, display, words, box, during=pulled)
+        box.close()
+        print(f"a core's share: {figures['there']:.3f} with the box, "
+              f"{figures['pulled']:.3f} pulled out")
+        session.check("pulled: said once to be gone", err.count("is gone") == 1, err)
+        session.check("pulled: no more of a core than with the box (+5 %)",
+                      figures["pulled"] <= figures["there"] + 0.05, figures)
+
+        def stuck(p):
+            time.sleep(2)
+            box.held = True
+            before = rss_kib(p.pid)
+            time.sleep(8)
+            figures["grown"] = rss_kib(p.pid) - before
+
+        box = Box()
+        err = play(session, velmora, display, words, box, during=stuck)
+        box.close()
+        print(f"memory grown while the box took nothing for 8 s: {figures['grown']} KiB")
+        session.check("stuck: said once to be gone", err.count("is gone") == 1 and
+                      "the line took" in err, err)
+        session.check("stuck: the memory stays put (within 512 KiB)", figures["grown"] < 512,
+                      figures["grown"])
 
         # Without a level: the generator's own pulses, a pair per pulse.
         words = WORDS + ["!-1", "."]
@@ -209,6 +284,15 @@ def main():
                       f"Can't use the light box on {missing}." in err and
                       "No such file or directory" in err, err)
         session.check("missing box: no window left", find_window(display) == "")
+
+        # SIGTERM while the ERROR box is up: velmora ends within a second.
+        p = session.start([velmora, "!3"], env=env, stderr=subprocess.PIPE, text=True)
+        box_id = box_up(display, "ERROR")
+        session.check("SIGTERM: the ERROR box is up", bool(box_id))
+        p.terminate()
+        ended = wait_for(lambda: p.poll() is not None, 1.0)
+        session.check("SIGTERM with the box up: ended within a second, status 0",
+                      ended and p.returncode == 0, p.poll())
     finally:
         session.stop_all()
         shutil.rmtree(work, ignore_errors=True)

@@ -95,7 +95,7 @@ struct SharedState {
   std::array<Relaxed<int16_t>, kPlanCapacityMinutes> planPulseSeconds{};  // s per step
 
   // Clocks and positions.
-  Relaxed<int64_t> samplePos{0};     // write cursor of the programme, in samples
+  Relaxed<int64_t> samplePos{0};  // write cursor of the programme, in samples
   // The audio clock: blocksQueued * 1000 at each block done, in 64 bits (the
   // healing before Enter may run for weeks: 2^31 ms are 24.9 days).
   Relaxed<int64_t> playedMs{0};
@@ -104,9 +104,9 @@ struct SharedState {
   // start; both are atomic read-modify-writes, so that neither loses the
   // other's change (a lost increment would hand the device a block it holds).
   Relaxed<int32_t> blocksQueued{0};
-  Relaxed<int32_t> lastHeader{0};    // index of the block header written last
-  Relaxed<int32_t> tickCount{0};     // display ticks; the lowest bit blinks the cursor
-  Relaxed<int32_t> startTime{0};     // seconds since 1970
+  Relaxed<int32_t> lastHeader{0};  // index of the block header written last
+  Relaxed<int32_t> tickCount{0};   // display ticks; the lowest bit blinks the cursor
+  Relaxed<int32_t> startTime{0};   // seconds since 1970
   Relaxed<int32_t> finishTime{0};
   Relaxed<int32_t> nowTime{0};
 

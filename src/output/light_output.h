@@ -20,7 +20,7 @@ struct LightThreadContext {
   SharedState& state;
   Port& port;
   Threads* threads = nullptr;
-  uint32_t counter = 0;  // free-running; only its value modulo 64 matters
+  uint32_t counter = 0;    // free-running; only its value modulo 64 matters
   Relaxed<Flag> ended{0};  // the last (dark) write is made; any thread reads
 };
 

@@ -91,7 +91,8 @@ bool LinuxSerialLine::Send(const uint8_t* bytes, size_t count, std::string& why)
     }
     const int64_t left = deadline - NowNanos();
     pollfd ready{fd_, POLLOUT, 0};
-    const int polled = left > 0 ? poll(&ready, 1, static_cast<int>((left + 999'999) / 1'000'000)) : 0;
+    const int polled =
+        left > 0 ? poll(&ready, 1, static_cast<int>((left + 999'999) / 1'000'000)) : 0;
     if (polled < 0 && errno == EINTR) continue;
     if (polled < 0) {
       why = SystemReason(errno);

@@ -1,15 +1,20 @@
 #include "platform/sdl/sdl_window_host.h"
 
 #include <X11/Xlib.h>
+#include <fcntl.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <atomic>
+#include <cerrno>
+#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <thread>
 #include <vector>
 
+#include "platform/box_text.h"
 #include "platform/scale/display_scale.h"
 #include "platform/sdl/quiet_stderr.h"
 
@@ -41,6 +46,47 @@ Uint32 TimerCallback(Uint32 interval, void* param) {
   // sound device counts its blocks by the clock, not by the ticks.
   SDL_PushEvent(&event);
   return interval;
+}
+
+// SIGINT and SIGTERM end velmora within a second, whatever holds the window
+// thread: the signal asks the window for its close path (as SDL's own
+// handler would), and if the window thread has not ended the process half a
+// second later (a message box is up, which SDL's box shows in a loop of its
+// own), the watcher ends it, with the close path's exit code.
+constexpr Uint32 kSignalGraceMs = 500;
+int signalPipe[2] = {-1, -1};
+
+void OnEndSignal(int number) {
+  const char byte = static_cast<char>(number);
+  const ssize_t written = write(signalPipe[1], &byte, 1);
+  (void)written;  // a full pipe already holds an end request
+}
+
+void WatchEndSignals() {
+  char byte = 0;
+  while (read(signalPipe[0], &byte, 1) < 0 && errno == EINTR) {
+  }
+  SDL_Event quit{};
+  quit.type = SDL_QUIT;
+  SDL_PushEvent(&quit);
+  SDL_Delay(kSignalGraceMs);
+  std::fputs("velmora: ending at the signal\n", stderr);
+  std::fflush(nullptr);
+  std::_Exit(0);
+}
+
+void HandleEndSignals() {
+  static bool installed = false;
+  if (installed || pipe2(signalPipe, O_CLOEXEC) != 0) return;
+  installed = true;
+  SDL_SetHint(SDL_HINT_NO_SIGNAL_HANDLERS, "1");
+  struct sigaction action {};
+  action.sa_handler = &OnEndSignal;
+  sigemptyset(&action.sa_mask);
+  action.sa_flags = SA_RESTART;
+  sigaction(SIGINT, &action, nullptr);
+  sigaction(SIGTERM, &action, nullptr);
+  std::thread(&WatchEndSignals).detach();
 }
 
 // Only one warning box at a time: a second overload while the first is up
@@ -118,6 +164,7 @@ bool SdlWindowHost::CreateMainWindow(const std::string& title, int width, int he
   // SDL keeps the screen awake for any window unless told otherwise; a
   // night programme lets the bedroom go dark.
   SDL_SetHint(SDL_HINT_VIDEO_ALLOW_SCREENSAVER, "1");
+  HandleEndSignals();
   int initialised;
   {
     QuietStderr quiet;
@@ -241,36 +288,36 @@ void SdlWindowHost::StopTimer(uint32_t) {
   timer_ = 0;
 }
 
+namespace {
+// The box's text on stderr, on one line, for a desktop where no box can show.
+void SayOnStderr(const std::string& caption, const std::string& text) {
+  std::fprintf(stderr, "velmora: %s: %s\n", caption.c_str(), OneLine(text).c_str());
+  std::fflush(stderr);
+}
+}  // namespace
+
 void SdlWindowHost::ShowMessageBox(const std::string& caption, const std::string& text,
                                    BoxIcon icon) {
   Uint32 flags = SDL_MESSAGEBOX_INFORMATION;
   if (icon == BoxIcon::kWarning) flags = SDL_MESSAGEBOX_WARNING;
   if (icon == BoxIcon::kError) flags = SDL_MESSAGEBOX_ERROR;
-  // The text goes to stderr too, on one line, for a desktop where no box can show.
-  std::string line = text;
-  for (char& c : line) {
-    if (c == '\n') c = ' ';
-  }
-  std::fprintf(stderr, "velmora: %s: %s\n", caption.c_str(), line.c_str());
-  SDL_ShowSimpleMessageBox(flags, caption.c_str(), text.c_str(),
-                           icon == BoxIcon::kWarning ? window_ : nullptr);
+  SayOnStderr(caption, text);
+  // Shown on the window thread (which owns the window), without a parent: it
+  // is the start-up's, before the window is shown.
+  SDL_ShowSimpleMessageBox(flags, caption.c_str(), WrapLines(text).c_str(), nullptr);
 }
 
 void SdlWindowHost::ShowWarningBox(const std::string& caption, const std::string& text) {
-  std::string line = text;
-  for (char& c : line) {
-    if (c == '\n') c = ' ';
-  }
-  std::fprintf(stderr, "velmora: %s: %s\n", caption.c_str(), line.c_str());
-  std::fflush(stderr);
+  SayOnStderr(caption, text);
   if (warningUp.exchange(true)) return;
   // SDL's box blocks the thread that shows it until it is closed; on the
   // window thread that would hold back the sound device's blocks and stop
-  // the sound. The box's own thread ends when it is closed, or with the
-  // process (which ends without joining it).
-  SDL_Window* owner = window_;
-  std::thread([caption, text, owner] {
-    SDL_ShowSimpleMessageBox(SDL_MESSAGEBOX_WARNING, caption.c_str(), text.c_str(), owner);
+  // the sound. So it has a thread of its own, and no parent (SDL wants a
+  // box with a parent on the parent's thread; the window may go before the
+  // box does). The thread ends when the box is closed, or with the process
+  // (which ends without joining it).
+  std::thread([caption, text = WrapLines(text)] {
+    SDL_ShowSimpleMessageBox(SDL_MESSAGEBOX_WARNING, caption.c_str(), text.c_str(), nullptr);
     warningUp = false;
   }).detach();
 }

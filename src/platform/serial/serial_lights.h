@@ -44,8 +44,8 @@
 
 #include <climits>
 #include <condition_variable>
-#include <functional>
 #include <cstdint>
+#include <functional>
 #include <mutex>
 #include <optional>
 #include <string>

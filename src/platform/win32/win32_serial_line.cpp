@@ -37,8 +37,8 @@ std::string Win32SerialLine::Open(const std::string& device, uint32_t baud) {
   // A batch of bytes is written in one call; one that the driver has not
   // taken after half a second and a millisecond a byte means the box is gone.
   COMMTIMEOUTS timeouts{};
-  timeouts.WriteTotalTimeoutMultiplier = static_cast<DWORD>(
-      (SendDeadlineNanos(1) - SendDeadlineNanos(0)) / 1'000'000);
+  timeouts.WriteTotalTimeoutMultiplier =
+      static_cast<DWORD>((SendDeadlineNanos(1) - SendDeadlineNanos(0)) / 1'000'000);
   timeouts.WriteTotalTimeoutConstant = static_cast<DWORD>(SendDeadlineNanos(0) / 1'000'000);
   if (!GetCommState(port, &dcb)) {
     const DWORD error = GetLastError();

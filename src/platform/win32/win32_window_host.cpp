@@ -3,6 +3,7 @@
 #include <cstdio>
 #include <cstdlib>
 
+#include "platform/box_text.h"
 #include "platform/scale/display_scale.h"
 #include "platform/win32/gdi_canvas.h"
 
@@ -13,11 +14,7 @@ constexpr const char* kClassName = "Velmora";
 
 // One line on stderr (seen when started from a console or under Wine).
 void SayOnStderr(const char* what, const std::string& text) {
-  std::string line = text;
-  for (char& c : line) {
-    if (c == '\n') c = ' ';
-  }
-  std::fprintf(stderr, "velmora: %s: %s\n", what, line.c_str());
+  std::fprintf(stderr, "velmora: %s: %s\n", what, OneLine(text).c_str());
   std::fflush(stderr);
 }
 
