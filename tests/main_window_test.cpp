@@ -9,6 +9,7 @@
 
 #include "fake_services.h"
 #include "plan/night_plan.h"
+#include "platform/reopen_backoff.h"
 
 namespace velmora {
 namespace {
@@ -287,6 +288,86 @@ TEST(MainWindowTest, TheTimerStandsInWhileTheDeviceIsAway) {
         "velmora: the sound device went away (unplugged); the night goes on, silent, until it "
         "is back\n"}) {
     EXPECT_NE(said.find(line), std::string::npos) << line;
+  }
+}
+
+// A device that flaps (away every two seconds for two minutes, then away for
+// good): a loss and its return said at most once a minute, the losses left
+// unsaid counted in the next line; a loss kept back is said once its minute
+// is over if the device is still away. Ticks come once a second meanwhile.
+TEST(MainWindowTest, AFlappingDeviceSaysSoOnceAMinute) {
+  AppBench b;
+  ASSERT_TRUE(b.Create());
+  ::testing::internal::CaptureStderr();
+  const int64_t start = b.sim.NowMs();
+  auto at = [&](int64_t seconds) {
+    while (b.sim.NowMs() < start + seconds * 1000) {
+      b.sim.Advance(1000);
+      if (b.app.ring.deviceAway) b.Send(WindowEvent::kTimer, kTickTimerId);
+    }
+  };
+  for (int64_t k = 0; k <= 64; ++k) {
+    at(10 + 2 * k);
+    b.app.OnWaveLost("flapping");
+    at(11 + 2 * k);
+    b.app.OnWaveBack();
+  }
+  at(150);
+  b.app.OnWaveLost("flapping");
+  at(250);
+  b.app.OnWaveBack();
+  const std::string said = ::testing::internal::GetCapturedStderr();
+  std::vector<std::string> lines;
+  for (size_t from = 0, end; (end = said.find('\n', from)) != std::string::npos; from = end + 1) {
+    lines.push_back(said.substr(from, end - from));
+  }
+  const std::string lost =
+      "velmora: the sound device went away (flapping); the night goes on, silent, until it is back";
+  const std::string back = "velmora: the sound is back";
+  const std::vector<std::string> expected{
+      lost,                                                           // at 10 s
+      back,                                                           // 11 s
+      lost + " (it went away 29 more times since the last message)",  // 70 s
+      back,                                                           // 71 s
+      lost + " (it went away 29 more times since the last message)",  // 130 s
+      back,                                                           // 131 s
+      lost + " (it went away 4 more times since the last message)",   // 190 s, away since 150 s
+      back,                                                           // 250 s
+  };
+  EXPECT_EQ(lines, expected);
+}
+
+// The waits between tries to reopen: doubling to a second over failed tries
+// and over losses of a device that played only briefly; from the first again
+// after a device that played for 10 s.
+TEST(MainWindowTest, ReopenWaitsBackOffAcrossFlaps) {
+  struct Step {
+    const char* what;
+    int64_t playedMs;  // for a loss
+    int delayMs;
+  };
+  ReopenBackoff backoff;
+  EXPECT_EQ(backoff.DelayMs(), 10);
+  for (const Step& step : std::vector<Step>{
+           {"failed", 0, 20},
+           {"failed", 0, 40},
+           {"lost", 50, 80},
+           {"lost", 50, 160},
+           {"lost", 9999, 320},
+           {"failed", 0, 640},
+           {"lost", 50, 1000},
+           {"lost", 50, 1000},
+           {"lost", 10000, 10},
+           {"lost", 100, 20},
+           {"failed", 0, 40},
+           {"lost", 60000, 10},
+       }) {
+    if (std::string(step.what) == "lost") {
+      backoff.Lost(step.playedMs);
+    } else {
+      backoff.Failed();
+    }
+    EXPECT_EQ(backoff.DelayMs(), step.delayMs) << step.what << " " << step.playedMs;
   }
 }
 

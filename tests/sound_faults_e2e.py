@@ -12,12 +12,15 @@ under Xvfb with SDL's pulseaudio driver. CASE is one of:
   restart-pipewire
             the same against PipeWire run headless, its pipewire-pulse
             killed and started again
+  frozen    the server stopped (SIGSTOP) after the programme's first pulses
+            are heard and continued (SIGCONT) 20 s later: it neither ends
+            the night nor leaves it silent
   late      no server at start; one started 20 s after Enter
   stopped   velmora stopped (SIGSTOP) for 20 s during the programme, then
             continued: the load test raises the WARNING box, and while it is
             up the healing pattern is heard
 
-In the first two the sound must come back by itself within 2 s of the
+In the first three the sound must come back by itself within 2 s of the
 server, as velmora-render's programme at the position the clock says (not
 where the sound stopped), with one line each way on stderr, and the window
 must have gone on ticking while the sound was away. Exit 77 when a tool is
@@ -102,6 +105,11 @@ def pulse_up():
                    env=env, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, check=True)
     if not wait_for(answering, 10):
         raise RuntimeError("the test's PulseAudio server did not start")
+
+
+def server_pid():
+    with open(os.path.join(env["XDG_RUNTIME_DIR"], "pulse", "pid")) as f:
+        return int(f.read().split()[0])
 
 
 def pulse_down():
@@ -234,7 +242,7 @@ try:
     press(display, wid, "Return")
     entered = time.monotonic()
 
-    if CASE in ("restart", "stopped"):
+    if CASE in ("restart", "frozen", "stopped"):
         start_wall = None
 
         def heard():
@@ -275,6 +283,13 @@ try:
             before.stop()
             went = wait_for(lambda: said(stderr_path, "the sound device went away"), 5)
             check("the loss said on stderr", went)
+        if CASE == "frozen":
+            before.stop()
+            frozen = server_pid()
+            os.kill(frozen, signal.SIGSTOP)
+            # No block comes back: after 3 s the device is taken for lost.
+            went = wait_for(lambda: said(stderr_path, "the sound device went away"), 8)
+            check("the loss said on stderr", went)
         away_from = time.monotonic()
         rows = [state_row(display, wid, "row1.png")]
         time.sleep(AWAY_S / 2)
@@ -282,7 +297,10 @@ try:
         time.sleep(max(0.0, away_from + AWAY_S - time.monotonic()))
         check("the window ticked on while the sound was away (the STATE row changed)",
               rows[0] != rows[1] and rows[0] != b"")
-        pulse_up()
+        if CASE == "frozen":
+            os.kill(frozen, signal.SIGCONT)
+        else:
+            pulse_up()
         back = time.monotonic()
         came = wait_for(lambda: said(stderr_path, "velmora: the sound is back"), 10)
         back_s = time.monotonic() - back
@@ -299,7 +317,7 @@ try:
         check("the programme is heard again within 10 s", wait_for(programme_heard, 10))
         if found[0] is not None:
             wall, position = found[0]
-            if CASE == "restart":
+            if CASE in ("restart", "frozen"):
                 late = (wall - start_wall) - position / RATE
                 check(f"at the position the clock says ({late:+.2f} s)", abs(late) <= 3)
             else:
@@ -315,6 +333,7 @@ try:
                   open(stderr_path).read().count("velmora: no sound device") == 1)
         check("the loss and the return said once each",
               open(stderr_path).read().count("the sound is back") == 1)
+        check("no overload", not said(stderr_path, "CPU task is heavy!"))
 
     press(display, wid, "Escape")
     try:
@@ -324,6 +343,10 @@ try:
     check("Escape: status 0", status == 0, f"status {status}")
     print(open(stderr_path).read(), end="")
 finally:
+    try:
+        os.kill(frozen, signal.SIGCONT)  # a frozen server is let go before it is ended
+    except (NameError, ProcessLookupError):
+        pass
     try:
         os.killpg(velmora.pid, signal.SIGKILL)
     except (NameError, ProcessLookupError):

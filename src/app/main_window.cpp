@@ -53,12 +53,36 @@ bool Startup(App& app) {
     Say("velmora: no sound device (" + started.noDevice +
         "); the night runs on in silence, and velmora plays through a sound device as soon "
         "as one appears (velmora-render writes a night to a file without one)");
+    // Its return is said too (the minute's count starts with the first loss).
+    app.deviceNotices.lossSaid = true;
   }
   return started.running;
 }
 
+void SayLoss(App& app, int64_t nowMs) {
+  DeviceNotices& n = app.deviceNotices;
+  std::string line = "velmora: the sound device went away (" + n.reason +
+                     "); the night goes on, silent, until it is back";
+  if (n.unsaidLosses > 0) {
+    line += " (it went away " + std::to_string(n.unsaidLosses) +
+            (n.unsaidLosses == 1 ? " more time" : " more times") + " since the last message)";
+  }
+  Say(line);
+  n.lossSaidAtMs = nowMs;
+  n.lossSaid = true;
+  n.lossPending = false;
+  n.unsaidLosses = 0;
+}
+
 void Tick(App& app) {
   if (app.state.soundMode == 1) {
+    // A loss kept back by the once-a-minute rule is said once the minute is
+    // over, if the device is still away.
+    const DeviceNotices& n = app.deviceNotices;
+    const int64_t now = app.services.clock.MonotonicMs();
+    if (n.lossPending && app.ring.deviceAway && now - n.lossSaidAtMs >= DeviceNotices::kQuietMs) {
+      SayLoss(app, now);
+    }
     // Sound mode ticks only while no device plays: the stand-in's blocks.
     if (StandInTick(app.ring, app.state, app.services.clock.MonotonicMs()) > 0) {
       app.services.host.Invalidate();
@@ -164,17 +188,23 @@ void App::OnWaveClosed() {
 
 void App::OnWaveLost(const std::string& reason) {
   if (ring.closed || ring.deviceAway) return;
-  DeviceLost(ring, services.clock.MonotonicMs());
+  const int64_t now = services.clock.MonotonicMs();
+  DeviceLost(ring, now);
   services.host.StartTimer(kTickTimerId, 1000);
-  Say("velmora: the sound device went away (" + reason +
-      "); the night goes on, silent, until it is back");
+  DeviceNotices& n = deviceNotices;
+  if (n.lossPending) ++n.unsaidLosses;  // the last one came and went unsaid
+  n.reason = reason;
+  n.lossPending = true;
+  n.lossSaid = false;
+  if (now - n.lossSaidAtMs >= DeviceNotices::kQuietMs) SayLoss(*this, now);
 }
 
 void App::OnWaveBack() {
   if (ring.closed || !ring.deviceAway) return;
   services.host.StopTimer(kTickTimerId);
   if (DeviceBack(ring, state, services.clock.MonotonicMs()) > 0) services.host.Invalidate();
-  Say("velmora: the sound is back");
+  if (deviceNotices.lossSaid) Say("velmora: the sound is back");
+  deviceNotices.lossSaid = false;
 }
 
 intptr_t MainWindowProc(App& app, const WindowMessage& message) {

@@ -38,6 +38,18 @@ struct AppServices {
   Power* power = nullptr;  // none: nothing keeps the computer awake
 };
 
+// What the sound device's losses and returns say on stderr: each at once,
+// but a device that flaps says its loss and its return at most once a
+// minute, and then how often it went away meanwhile. Window thread only.
+struct DeviceNotices {
+  static constexpr int64_t kQuietMs = 60000;
+  int64_t lossSaidAtMs = INT64_MIN / 2;  // monotonic
+  bool lossSaid = false;                 // the present loss is said: its return will be
+  bool lossPending = false;              // the present loss is not said yet
+  int32_t unsaidLosses = 0;              // since the last loss said, the present one aside
+  std::string reason;                    // the present loss's
+};
+
 // The program's one set of records: the shared state, the services, the ring,
 // the generator and the drawing objects. Made once by the entry point.
 struct App final : WaveNoticeTarget {
@@ -50,6 +62,7 @@ struct App final : WaveNoticeTarget {
   Generator generator;
   LightThreadContext light;
   DrawingObjects drawing;
+  DeviceNotices deviceNotices;
   int exitCode = 1;  // what the process ends with if creation stops short
   bool powerHeld = false;
 
@@ -57,7 +70,7 @@ struct App final : WaveNoticeTarget {
   void OnWaveBlockDone(WaveHeader* header) override;
   void OnWaveClosed() override;
   // While the device is away the window's one-second timer hands the blocks
-  // back in its place; said once each way on stderr.
+  // back in its place; said on stderr as DeviceNotices says.
   void OnWaveLost(const std::string& reason) override;
   void OnWaveBack() override;
 };
