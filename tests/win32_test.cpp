@@ -4,10 +4,12 @@
 // queries.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <array>
 #include <atomic>
 #include <cstdio>
 #include <initializer_list>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -320,43 +322,80 @@ TEST(Win32WaveDeviceTest, EachBlockIsALoopPlayedOnceInPlace) {
   EXPECT_EQ(device.SystemHeader(blocks[kRingBlocks]), nullptr);  // the ring has sixteen
 }
 
-// A fake WinMM layer: every call recorded, the answers of open and write set
-// by the test, handles numbered from 1, and a clock the test moves.
+// A fake WinMM layer: every call recorded, the answers of open, write and
+// close set by the test, handles numbered from 1 and reused as a system may
+// (the lowest free one), a header's done flag kept as WinMM keeps it, and a
+// clock the test moves.
 namespace fake_mm {
 std::vector<std::string> calls;
-std::vector<MMRESULT> opens;  // the answers of the next opens; then success
+std::vector<MMRESULT> opens;   // the answers of the next opens; then success
+std::vector<MMRESULT> closes;  // the answers of the next closes; then success
 MMRESULT writeAnswer = MMSYSERR_NOERROR;
-uintptr_t handles = 0;
+std::set<uintptr_t> live;  // open handles
+int opened = 0, closed = 0;
 int64_t now = 0;
+bool record = true;
+void Call(const std::string& call) {
+  if (record) calls.push_back(call);
+}
 MMRESULT WINAPI Open(LPHWAVEOUT out, UINT device, LPCWAVEFORMATEX, DWORD_PTR, DWORD_PTR,
                      DWORD flags) {
-  calls.push_back(device == WAVE_MAPPER && flags == CALLBACK_WINDOW ? "open" : "open?");
+  Call(device == WAVE_MAPPER && flags == CALLBACK_WINDOW ? "open" : "open?");
   const MMRESULT answer = opens.empty() ? MMSYSERR_NOERROR : opens.front();
   if (!opens.empty()) opens.erase(opens.begin());
-  if (answer == MMSYSERR_NOERROR) *out = reinterpret_cast<HWAVEOUT>(++handles);
+  if (answer == MMSYSERR_NOERROR) {
+    uintptr_t handle = 1;
+    while (live.count(handle) != 0) ++handle;
+    live.insert(handle);
+    ++opened;
+    *out = reinterpret_cast<HWAVEOUT>(handle);
+  }
   return answer;
 }
-MMRESULT WINAPI Prepare(HWAVEOUT, LPWAVEHDR, UINT) {
+MMRESULT WINAPI Prepare(HWAVEOUT, LPWAVEHDR h, UINT) {
+  h->dwFlags |= WHDR_PREPARED;
   return MMSYSERR_NOERROR;
 }
-MMRESULT WINAPI Write(HWAVEOUT, LPWAVEHDR, UINT) {
-  calls.push_back("write");
+MMRESULT WINAPI Write(HWAVEOUT, LPWAVEHDR h, UINT) {
+  Call("write");
+  if (writeAnswer == MMSYSERR_NOERROR) h->dwFlags = (h->dwFlags & ~WHDR_DONE) | WHDR_INQUEUE;
   return writeAnswer;
 }
-MMRESULT WINAPI Unprepare(HWAVEOUT, LPWAVEHDR, UINT) {
+MMRESULT WINAPI Unprepare(HWAVEOUT, LPWAVEHDR h, UINT) {
+  h->dwFlags &= ~WHDR_PREPARED;
   return MMSYSERR_NOERROR;
 }
 MMRESULT WINAPI Reset(HWAVEOUT out) {
-  calls.push_back("reset " + std::to_string(reinterpret_cast<uintptr_t>(out)));
+  Call("reset " + std::to_string(reinterpret_cast<uintptr_t>(out)));
   return MMSYSERR_NOERROR;
 }
 MMRESULT WINAPI Close(HWAVEOUT out) {
-  calls.push_back("close " + std::to_string(reinterpret_cast<uintptr_t>(out)));
-  return MMSYSERR_NOERROR;
+  const auto handle = reinterpret_cast<uintptr_t>(out);
+  Call("close " + std::to_string(handle));
+  const MMRESULT answer = closes.empty() ? MMSYSERR_NOERROR : closes.front();
+  if (!closes.empty()) closes.erase(closes.begin());
+  if (answer == MMSYSERR_NOERROR && live.erase(handle) == 1) ++closed;
+  return answer;
 }
 int64_t Now() {
   return now;
 }
+// The driver has played header `h` of handle `out`: it marks it done and
+// sends the notice.
+void Done(Win32WaveDevice& device, uintptr_t out, WAVEHDR* h) {
+  h->dwFlags = (h->dwFlags & ~WHDR_INQUEUE) | WHDR_DONE;
+  device.OnWaveMessage(MM_WOM_DONE, out, reinterpret_cast<LPARAM>(h));
+}
+void Clear() {
+  calls.clear();
+  opens.clear();
+  closes.clear();
+  live.clear();
+  opened = closed = 0;
+  now = 0;
+  record = true;
+}
+const WinMm kLayer{&Open, &Prepare, &Write, &Unprepare, &Reset, &Close, &Now};
 }  // namespace fake_mm
 
 struct NoticeLog final : WaveNoticeTarget {
@@ -368,19 +407,16 @@ struct NoticeLog final : WaveNoticeTarget {
 };
 
 // No device at start, a device that stops handing blocks back, a write that
-// fails: each is said lost once, WAVE_MAPPER is opened again at the timer's
-// ticks, and what the old handle sends afterwards is not taken for the new
-// device's; only velmora's own close is passed on as the close.
+// fails, a close that fails: each loss is said once, WAVE_MAPPER is opened
+// again at the timer's ticks (the system handing out the same handle value
+// again), and what a handle given up sends afterwards is not taken for the
+// new device's; only velmora's own close is passed on as the close.
 TEST(Win32WaveDeviceTest, LostFoundAndReopenedOnceASecond) {
   GdiCanvas canvas(288, 272);
   Win32WindowHost host(GetModuleHandleA(nullptr), canvas);
-  fake_mm::calls.clear();
+  fake_mm::Clear();
   fake_mm::opens = {MMSYSERR_NODRIVER, MMSYSERR_NODRIVER};
-  fake_mm::handles = 0;
-  fake_mm::now = 0;
-  WinMm mm{&fake_mm::Open,  &fake_mm::Prepare, &fake_mm::Write, &fake_mm::Unprepare,
-           &fake_mm::Reset, &fake_mm::Close,   &fake_mm::Now};
-  Win32WaveDevice device(host, mm);
+  Win32WaveDevice device(host, fake_mm::kLayer);
   NoticeLog target;
   WaveHeader block;
   std::array<std::atomic<uint64_t>, 4> words{};
@@ -389,7 +425,7 @@ TEST(Win32WaveDeviceTest, LostFoundAndReopenedOnceASecond) {
   std::string why;
   EXPECT_FALSE(device.Open(WaveFormat{}, target, why));
   EXPECT_EQ(why, "wave output error " + std::to_string(MMSYSERR_NODRIVER));
-  const LPARAM ours = reinterpret_cast<LPARAM>(device.SystemHeader(block));
+  WAVEHDR* ours = device.SystemHeader(block);
   struct Step {
     const char* what;
     int64_t atMs;
@@ -400,18 +436,27 @@ TEST(Win32WaveDeviceTest, LostFoundAndReopenedOnceASecond) {
            {"tick", 1000, {"open"}, {}},
            {"tick", 2000, {"open"}, {"back"}},
            {"write", 2000, {"write"}, {}},
-           {"done 1", 3000, {}, {"done"}},
+           {"done", 3000, {}, {"done"}},
+           {"done", 3000, {}, {}},  // said twice: the block came back once
            {"write", 3000, {"write"}, {}},
            {"tick", 5900, {}, {}},
            {"tick", 6000, {"reset 1", "close 1"}, {"lost: no block came back for 3 s"}},
-           {"done 1", 6000, {}, {}},   // the reset's blocks: not played
-           {"close 1", 6000, {}, {}},  // the close of a lost device: not velmora's
-           {"tick", 7000, {"open"}, {"back"}},
-           {"fail writes", 7000, {"write"}, {}},
-           {"tick", 8000, {"reset 2", "close 2"}, {"lost: a block could not be written"}},
+           {"done", 6000, {}, {}},              // the reset's blocks: not played
+           {"close 1", 6000, {}, {}},           // the close of a lost device: not velmora's
+           {"tick", 7000, {"open"}, {"back"}},  // handle 1 again
+           {"done", 7000, {}, {}},              // a late notice of the old handle 1: not in flight
+           {"write", 7000, {"write"}, {}},
+           {"late done", 7000, {}, {}},  // written again, not done: the old handle's
+           {"done", 7500, {}, {"done"}},
+           {"fail writes", 7500, {"write"}, {}},
+           {"fail close",
+            8000,
+            {"reset 1", "close 1", "reset 1", "close 1"},  // reset again, then closed
+            {"lost: a block could not be written"}},
            {"tick", 9000, {"open"}, {"back"}},
-           {"close", 9000, {"reset 3", "close 3"}, {}},
-           {"close 3", 9000, {}, {"closed"}},  // velmora's own close keeps its meaning
+           {"close", 9000, {"reset 1", "close 1"}, {}},
+           {"close 1", 9000, {}, {"closed"}},  // velmora's own close keeps its meaning
+           {"close 1", 9000, {}, {}},          // once
            {"tick", 10000, {}, {}},            // closed: no reopen
        }) {
     fake_mm::calls.clear();
@@ -424,15 +469,62 @@ TEST(Win32WaveDeviceTest, LostFoundAndReopenedOnceASecond) {
       device.Write(block);
       fake_mm::writeAnswer = MMSYSERR_NOERROR;
     }
+    if (what == "fail close") {
+      fake_mm::closes = {WAVERR_STILLPLAYING};
+      device.OnWaveTimer();
+    }
     if (what == "tick") device.OnWaveTimer();
     if (what == "close") device.Close();
-    if (what.rfind("done ", 0) == 0)
-      device.OnWaveMessage(MM_WOM_DONE, std::stoul(what.substr(5)), ours);
-    if (what.rfind("close ", 0) == 0)
-      device.OnWaveMessage(MM_WOM_CLOSE, std::stoul(what.substr(6)), 0);
+    if (what == "done") fake_mm::Done(device, 1, ours);
+    if (what == "late done") device.OnWaveMessage(MM_WOM_DONE, 1, reinterpret_cast<LPARAM>(ours));
+    if (what.rfind("close ", 0) == 0) device.OnWaveMessage(MM_WOM_CLOSE, 1, 0);
     EXPECT_EQ(fake_mm::calls, step.calls) << what << " at " << step.atMs;
     EXPECT_EQ(target.said, step.said) << what << " at " << step.atMs;
   }
+  EXPECT_EQ(device.CloseFailures(), 1);
+  EXPECT_EQ(fake_mm::opened, fake_mm::closed);
+}
+
+// A device that flaps a thousand times (opens, plays a block, then hands
+// none back): each handle opened is closed, every block that came back is
+// one written to the handle of its time, and the headers are prepared for
+// each new handle.
+TEST(Win32WaveDeviceTest, AThousandFlapsCloseEveryHandle) {
+  GdiCanvas canvas(288, 272);
+  Win32WindowHost host(GetModuleHandleA(nullptr), canvas);
+  fake_mm::Clear();
+  fake_mm::record = false;
+  Win32WaveDevice device(host, fake_mm::kLayer);
+  NoticeLog target;
+  std::array<WaveHeader, 2> blocks;
+  std::array<std::array<std::atomic<uint64_t>, 4>, 2> words{};
+  for (size_t i = 0; i < blocks.size(); ++i) {
+    blocks[i].data = words[i].data();
+    blocks[i].bufferLength = 32;
+  }
+  std::string why;
+  ASSERT_TRUE(device.Open(WaveFormat{}, target, why));
+  int done = 0;
+  for (int flap = 0; flap < 1000; ++flap) {
+    for (WaveHeader& b : blocks) {
+      device.Prepare(b);
+      ASSERT_TRUE(b.prepared) << flap;
+      ASSERT_NE(device.SystemHeader(b)->dwFlags & WHDR_PREPARED, 0u) << flap;
+      device.Write(b);
+    }
+    fake_mm::Done(device, 1, device.SystemHeader(blocks[0]));
+    fake_mm::now += 3000;
+    device.OnWaveTimer();                                      // block 1 never came back: lost
+    fake_mm::Done(device, 1, device.SystemHeader(blocks[1]));  // the reset's: not played
+    fake_mm::now += 1000;
+    device.OnWaveTimer();  // back
+    done = static_cast<int>(std::count(target.said.begin(), target.said.end(), "done"));
+    ASSERT_EQ(done, flap + 1);
+  }
+  device.Close();
+  EXPECT_EQ(fake_mm::opened, 1001);
+  EXPECT_EQ(fake_mm::opened, fake_mm::closed);
+  EXPECT_TRUE(fake_mm::live.empty());
 }
 
 // The execution-state calls, recorded in order.

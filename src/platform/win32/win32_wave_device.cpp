@@ -42,22 +42,35 @@ bool Win32WaveDevice::TryOpen(std::string& why) {
   return true;
 }
 
-WAVEHDR* Win32WaveDevice::SystemHeader(WaveHeader& header) {
+int Win32WaveDevice::IndexOf(const WaveHeader& header) const {
   for (int i = 0; i < used_; ++i) {
-    if (owners_[i] == &header) return &headers_[i];
+    if (owners_[i] == &header) return i;
   }
-  if (used_ == static_cast<int>(headers_.size())) return nullptr;
-  owners_[used_] = &header;
-  WAVEHDR& h = headers_[used_++];
+  return -1;
+}
+
+void Win32WaveDevice::FreshHeader(int i) {
+  WAVEHDR& h = headers_[i];
+  h = {};
   // The samples are read in place; the ring keeps them as 64-bit words in
   // little-endian order, which is the byte order the device reads.
-  h.lpData = reinterpret_cast<LPSTR>(header.data);
-  h.dwBufferLength = static_cast<DWORD>(header.bufferLength);
-  h.dwUser = reinterpret_cast<DWORD_PTR>(&header);
+  h.lpData = reinterpret_cast<LPSTR>(owners_[i]->data);
+  h.dwBufferLength = static_cast<DWORD>(owners_[i]->bufferLength);
+  h.dwUser = reinterpret_cast<DWORD_PTR>(owners_[i]);
   // Each block is a loop of its own, played once.
   h.dwFlags = WHDR_BEGINLOOP | WHDR_ENDLOOP;
   h.dwLoops = 1;
-  return &h;
+  owners_[i]->prepared = false;
+  inFlight_[i] = false;
+}
+
+WAVEHDR* Win32WaveDevice::SystemHeader(WaveHeader& header) {
+  const int known = IndexOf(header);
+  if (known >= 0) return &headers_[known];
+  if (used_ == static_cast<int>(headers_.size())) return nullptr;
+  owners_[used_] = &header;
+  FreshHeader(used_);
+  return &headers_[used_++];
 }
 
 void Win32WaveDevice::Prepare(WaveHeader& header) {
@@ -75,6 +88,7 @@ void Win32WaveDevice::Write(WaveHeader& header) {
     writeFailed_ = true;
     return;
   }
+  inFlight_[IndexOf(header)] = true;
   if (queued_ == 0) lastProgressMs_ = mm_.nowMs();
   ++queued_;
 }
@@ -88,13 +102,18 @@ void Win32WaveDevice::Unprepare(WaveHeader& header) {
 
 void Win32WaveDevice::Release() {
   if (out_ == nullptr) return;
-  mm_.reset(out_);
-  for (int i = 0; i < used_; ++i) {
-    if (mm_.unprepare(out_, &headers_[i], sizeof(WAVEHDR)) == MMSYSERR_NOERROR) {
-      owners_[i]->prepared = false;
-    }
+  // A handle that does not close (a block still playing, a driver that is
+  // slow to let go) is reset and tried once more before it is given up.
+  for (int attempt = 0; attempt < 2; ++attempt) {
+    mm_.reset(out_);
+    for (int i = 0; i < used_; ++i) mm_.unprepare(out_, &headers_[i], sizeof(WAVEHDR));
+    const MMRESULT closed = mm_.close(out_);
+    if (closed == MMSYSERR_NOERROR) break;
+    closeFailures_ += 1;
   }
-  mm_.close(out_);
+  // The headers start afresh for the next handle, whatever the old one holds:
+  // a header the driver still takes for prepared would not be prepared again.
+  for (int i = 0; i < used_; ++i) FreshHeader(i);
   out_ = nullptr;
   queued_ = 0;
 }
@@ -139,17 +158,25 @@ void Win32WaveDevice::OnWaveMessage(UINT message, WPARAM wParam, LPARAM lParam) 
   if (message == MM_WOM_DONE) {
     // A block of a handle given up (a lost device's reset) was not played.
     if (out_ == nullptr || from != reinterpret_cast<const void*>(out_)) return;
-    if (queued_ > 0) --queued_;
-    lastProgressMs_ = mm_.nowMs();
     // Our own headers lead back to the ring's; anything else is passed on as
     // it came, and the ring does not take it for one of its own.
     const auto* h = reinterpret_cast<const WAVEHDR*>(lParam);
     WaveHeader* header = reinterpret_cast<WaveHeader*>(lParam);
     for (int i = 0; i < used_; ++i) {
-      if (&headers_[i] == h) header = owners_[i];
+      if (&headers_[i] != h) continue;
+      // Only a block written to the present handle and done comes back: a
+      // late notice of a handle given up may carry the value the present
+      // one has now, but its header is not in flight (or, written again,
+      // not done).
+      if (!inFlight_[i] || (h->dwFlags & WHDR_DONE) == 0) return;
+      inFlight_[i] = false;
+      header = owners_[i];
     }
+    if (queued_ > 0) --queued_;
+    lastProgressMs_ = mm_.nowMs();
     target_->OnWaveBlockDone(header);
   } else if (message == MM_WOM_CLOSE && closing_) {
+    closing_ = false;
     target_->OnWaveClosed();
   }
 }

@@ -7,8 +7,11 @@
 // A device that cannot be opened, that stops handing blocks back (none for
 // 3 s while some are queued) or whose waveOutWrite fails is said lost; it is
 // then reset, closed, and WAVE_MAPPER (which follows the default device) is
-// opened again once a second by the host's wave timer until it opens. Only
-// the close velmora asked for is passed on as the device's close.
+// opened again once a second by the host's wave timer until it opens. A
+// close that fails is reset and tried once more before the handle is given
+// up; the headers then start afresh. A notice of a handle given up is not
+// taken for the present one's, whatever the handles' values. Only the close
+// velmora asked for is passed on as the device's close, once.
 //
 // Thread safety: window thread only.
 #pragma once
@@ -63,11 +66,17 @@ class Win32WaveDevice final : public WaveDevice, public WaveMessageSink {
   // How long blocks may stay queued without one coming back.
   static constexpr int64_t kSilentDeviceMs = 3000;
 
+  // How many closes have failed (each followed by a reset and one more try).
+  int CloseFailures() const { return closeFailures_; }
+
  private:
   bool TryOpen(std::string& why);
   // Resets, unprepares and closes the present handle, if any.
   void Release();
   void GoAway(const std::string& reason);
+  int IndexOf(const WaveHeader& header) const;
+  // Header i as at its first use: unprepared, in flight nowhere.
+  void FreshHeader(int i);
 
   Win32WindowHost& host_;
   WinMm mm_;
@@ -82,7 +91,9 @@ class Win32WaveDevice final : public WaveDevice, public WaveMessageSink {
   int64_t lastProgressMs_ = 0;
   std::array<WaveHeader*, kRingBlocks> owners_{};
   std::array<WAVEHDR, kRingBlocks> headers_{};
+  std::array<bool, kRingBlocks> inFlight_{};  // written to the present handle, not back
   int used_ = 0;
+  int closeFailures_ = 0;
 };
 
 }  // namespace velmora
