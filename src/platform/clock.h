@@ -37,4 +37,8 @@ inline std::string HourMinuteText(int hour, int minute) {
 // The real clock of the machine.
 Clock& SystemClock();
 
+// The machine's milliseconds awake: its monotonic clock, sleep and
+// hibernation left out. What SystemClock().MonotonicMs() answers. Any thread.
+int64_t AwakeMilliseconds();
+
 }  // namespace velmora

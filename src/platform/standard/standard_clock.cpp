@@ -15,6 +15,14 @@
 namespace velmora {
 namespace {
 
+#if !defined(_WIN32)
+int64_t Milliseconds(clockid_t id) {
+  timespec t{};
+  clock_gettime(id, &t);
+  return static_cast<int64_t>(t.tv_sec) * 1000 + t.tv_nsec / 1000000;
+}
+#endif
+
 class StandardClock final : public Clock {
  public:
   int32_t NowSeconds() override { return static_cast<int32_t>(std::time(nullptr)); }
@@ -34,42 +42,39 @@ class StandardClock final : public Clock {
     if (milliseconds > 0) std::this_thread::sleep_for(std::chrono::milliseconds(milliseconds));
   }
 
-#if defined(_WIN32)
-  // Both counts are in 100-ns units; the unbiased one leaves out sleep and
-  // hibernation (Windows 7 and later).
   int64_t MonotonicMs() override {
-    ULONGLONG awake = 0;
-    QueryUnbiasedInterruptTime(&awake);
-    return static_cast<int64_t>(awake / 10000);
+    return AwakeMilliseconds();
   }
+
+#if defined(_WIN32)
+  // GetTickCount64 counts sleep and hibernation too.
   int64_t AsleepMs() override {
-    ULONGLONG awake = 0;
-    QueryUnbiasedInterruptTime(&awake);
-    const auto all = static_cast<int64_t>(GetTickCount64());
-    const int64_t asleep = all - static_cast<int64_t>(awake / 10000);
+    const int64_t asleep = static_cast<int64_t>(GetTickCount64()) - AwakeMilliseconds();
     return asleep > 0 ? asleep : 0;
   }
 #else
-  int64_t MonotonicMs() override {
-    return Milliseconds(CLOCK_MONOTONIC);
-  }
   int64_t AsleepMs() override {
     // Read together, so the two differ only by the time spent suspended.
     const int64_t all = Milliseconds(CLOCK_BOOTTIME);
     const int64_t awake = Milliseconds(CLOCK_MONOTONIC);
     return all > awake ? all - awake : 0;
   }
-
- private:
-  static int64_t Milliseconds(clockid_t id) {
-    timespec t{};
-    clock_gettime(id, &t);
-    return static_cast<int64_t>(t.tv_sec) * 1000 + t.tv_nsec / 1000000;
-  }
 #endif
 };
 
 }  // namespace
+
+int64_t AwakeMilliseconds() {
+#if defined(_WIN32)
+  // In 100-ns units; the unbiased count leaves out sleep and hibernation
+  // (Windows 7 and later).
+  ULONGLONG awake = 0;
+  QueryUnbiasedInterruptTime(&awake);
+  return static_cast<int64_t>(awake / 10000);
+#else
+  return Milliseconds(CLOCK_MONOTONIC);
+#endif
+}
 
 Clock& SystemClock() {
   static StandardClock clock;

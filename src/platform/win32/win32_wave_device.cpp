@@ -4,12 +4,6 @@
 
 namespace velmora {
 
-int64_t WinMm::AwakeMs() {
-  ULONGLONG awake = 0;  // in 100-ns units
-  QueryUnbiasedInterruptTime(&awake);
-  return static_cast<int64_t>(awake / 10000);
-}
-
 bool Win32WaveDevice::Open(const WaveFormat& format, WaveNoticeTarget& target, std::string& why) {
   target_ = &target;
   wanted_ = true;

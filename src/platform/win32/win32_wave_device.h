@@ -20,6 +20,7 @@
 #include <cstdint>
 
 #include "app/units.h"
+#include "platform/clock.h"
 #include "platform/wave_device.h"
 #include "platform/win32/win32_window_host.h"
 #include "platform/win32/windows_api.h"
@@ -38,9 +39,7 @@ struct WinMm {
   MMRESULT(WINAPI* close)(HWAVEOUT) = &waveOutClose;
   // Milliseconds awake (sleep and hibernation left out, so a suspend is not
   // taken for a device that stopped).
-  int64_t (*nowMs)() = &AwakeMs;
-
-  static int64_t AwakeMs();
+  int64_t (*nowMs)() = &AwakeMilliseconds;
 };
 
 class Win32WaveDevice final : public WaveDevice, public WaveMessageSink {
