@@ -299,7 +299,6 @@ TEST(ThreadedWriteBehindTest, InOrderBoundedAndStoppedByAFailure) {
   std::shared_future<void> released = release.get_future().share();
   std::atomic<size_t> accepted{0};
   std::atomic<bool> producing{true};
-  std::atomic<pid_t> producerTid{0};
   std::vector<uint8_t> slow;
   WriteBehind lagging(
       [&](const uint8_t* d, size_t n) {
@@ -309,7 +308,6 @@ TEST(ThreadedWriteBehindTest, InOrderBoundedAndStoppedByAFailure) {
       },
       100, 4);
   std::thread producer([&] {
-    producerTid = gettid();
     for (size_t at = 0; at < input.size(); at += 50) {
       lagging.Put(&input[at], 50);
       accepted += 50;
@@ -317,16 +315,10 @@ TEST(ThreadedWriteBehindTest, InOrderBoundedAndStoppedByAFailure) {
     producing = false;
   });
   // Four buffers of 100 bytes, one of them with the writer, which is held:
-  // the producer fills the other three and the one it puts into, and sleeps
+  // the producer fills the other three and the one it puts into, and waits
   // in the Put that fills the last (one that took more would run to the end).
-  const auto asleep = [&] {
-    std::ifstream stat("/proc/self/task/" + std::to_string(producerTid.load()) + "/stat");
-    std::string line;
-    std::getline(stat, line);
-    const size_t paren = line.rfind(')');
-    return paren != std::string::npos && line.compare(paren, 3, ") S") == 0;
-  };
-  while (producing && !(accepted >= 350 && producerTid != 0 && asleep())) std::this_thread::yield();
+  while (producing && lagging.Waits() == 0) std::this_thread::yield();
+  EXPECT_EQ(lagging.Waits(), 1u);
   EXPECT_EQ(accepted.load(), 350u);
   release.set_value();
   producer.join();

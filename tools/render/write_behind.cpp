@@ -36,12 +36,18 @@ bool WriteBehind::QueueAndTakeFree(std::vector<uint8_t>& buffer) {
   std::unique_lock<std::mutex> lock(mutex_);
   full_.push_back(std::move(buffer));
   changed_.notify_all();
+  if (free_.empty() && !failed_) ++waits_;
   changed_.wait(lock, [this] { return !free_.empty() || failed_; });
   if (failed_) return false;
   buffer = std::move(free_.back());
   free_.pop_back();
   buffer.clear();
   return true;
+}
+
+uint64_t WriteBehind::Waits() {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return waits_;
 }
 
 void WriteBehind::Run() {

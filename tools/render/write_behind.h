@@ -38,6 +38,8 @@ class WriteBehind {
   // Writes what is left (unless `discard`), ends the writer thread and
   // returns whether every write succeeded. Only the first call does anything.
   bool Close(bool discard = false);
+  // How many times the producer has waited for a free buffer. Any thread.
+  uint64_t Waits();
 
  private:
   void Run();
@@ -54,6 +56,7 @@ class WriteBehind {
   bool discard_ = false;
   bool failed_ = false;
   bool closed_ = false;
+  uint64_t waits_ = 0;
   std::thread writer_;
 };
 
