@@ -77,13 +77,16 @@ check "background and help area in grey 63 ($(count 254,254,254) px)" \
 xdotool mousemove --window "$wid" 144 200 click 1
 sleep 0.5
 xdotool key Return
-for second in $(seq 40); do
+for second in $(seq 60); do
   sleep 1
   find_pulses >/dev/null && break
-  if [ "$second" -eq 20 ]; then
-    # The programme shows within a few seconds of Enter; now and then Wine
-    # without a window manager loses the first key after the click.
-    echo "note: no programme 20 s after Enter; clicking and pressing Enter again"
+  if [ "$second" -eq 30 ]; then
+    # The programme starts within about 16 s of Enter (at the next healing
+    # step, where the ring is), later on a loaded machine; now and then Wine
+    # without a window manager loses the first key after the click. Only
+    # well past that is Enter pressed again (sooner, it would stop a
+    # programme that was about to be heard).
+    echo "note: no programme 30 s after Enter; clicking and pressing Enter again"
     xdotool mousemove --window "$wid" 144 200 click 1
     sleep 0.5
     xdotool key Return
