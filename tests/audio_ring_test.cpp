@@ -117,7 +117,7 @@ TEST(AudioRingTest, PlayedClockFollowsTheBlockCount) {
   }
 }
 
-TEST(AudioRingTest, NoBlockIsLostToTheGeneratorsReduction) {
+TEST(ThreadedAudioRingTest, NoBlockIsLostToTheGeneratorsReduction) {
   // The window thread queues a million blocks while the generator reduces the
   // count as often as it can: every increment lands, so the low four bits
   // count exactly a million, and every reduction leaves them as they were.

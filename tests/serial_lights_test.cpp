@@ -379,7 +379,7 @@ TEST(SerialLightsTest, ALostBoxCostsWhatAPresentOneDoes) {
 // The sender's own thread at the end of the program: Drain returns only once
 // the writer is done and its last byte (the dark one) is with the line, and
 // never later than its bound.
-TEST(SerialLightsTest, DrainWaitsForTheDarkByteWithinItsBound) {
+TEST(ThreadedSerialLightsTest, DrainWaitsForTheDarkByteWithinItsBound) {
   struct SlowLine final : SerialLine {
     std::mutex mutex;
     std::vector<uint8_t> sent;

@@ -123,13 +123,15 @@ TEST(ThreadedAppTest, DeviceAwayAndBackMidNight) {
     t.wave.Lose("unplugged");
     const int64_t lost = t.clock.MonotonicMs();
     const int32_t ticks = t.state.tickCount;
-    t.WaitFor([&] { return t.state.tickCount.Load() > ticks + 5; }, "the stand-in's ticks");
+    t.WaitFor([&] { return t.state.tickCount.Load() > ticks + 8; }, "the stand-in's ticks");
     const int64_t played = t.wave.BlocksPlayed();
     awayMs = t.clock.MonotonicMs() - lost;
     t.wave.ComeBack();
     t.WaitFor([&] { return t.wave.BlocksPlayed() > played + 3; }, "blocks played after");
-    // The played clock where the clock is: a second behind it (the block
-    // playing and the creation's pause), with the time away counted.
+    // The played clock where the clock is, with the time away counted: never
+    // ahead of it, and behind it by the block playing, the creation's pause
+    // and the window thread's lag on a clock this fast (a few seconds under
+    // ThreadSanitizer), never by the time away.
     elapsedMs = t.clock.MonotonicMs() - opened;
     playedMs = t.state.playedMs;
     t.Key(kVkEscape);
@@ -137,9 +139,9 @@ TEST(ThreadedAppTest, DeviceAwayAndBackMidNight) {
   EXPECT_EQ(RunVelmora(t.app), 0);
   script.join();
   EXPECT_FALSE(t.app.ring.deviceAway);
-  EXPECT_GE(awayMs, 5000);
-  EXPECT_NEAR(static_cast<double>(playedMs), static_cast<double>(elapsedMs - 1000), 1500.0)
-      << "away " << awayMs << " ms";
+  EXPECT_GE(awayMs, 8000);
+  EXPECT_LE(playedMs, elapsedMs) << "away " << awayMs << " ms";
+  EXPECT_GE(playedMs, elapsedMs - 5000) << "away " << awayMs << " ms";
 }
 
 TEST(ThreadedAppTest, LightModeWithTheLightThread) {
