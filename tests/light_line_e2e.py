@@ -285,10 +285,19 @@ def main():
                       "No such file or directory" in err, err)
         session.check("missing box: no window left", find_window(display) == "")
 
-        # SIGTERM while the ERROR box is up: velmora ends within a second.
+        # SIGTERM while the ERROR box is up: velmora ends within a second. Its
+        # long text (a long path) is broken into lines that fit a small screen.
+        far = os.path.join(work, "a-folder-whose-name-is-long-enough-to-need-a-second-line",
+                           "ttyACM9")
+        env = dict(env, VELMORA_LIGHTS=far)
         p = session.start([velmora, "!3"], env=env, stderr=subprocess.PIPE, text=True)
         box_id = box_up(display, "ERROR")
         session.check("SIGTERM: the ERROR box is up", bool(box_id))
+        info = subprocess.run(["xwininfo", "-id", box_id or "0"], capture_output=True, text=True,
+                              env=dict(os.environ, DISPLAY=display)).stdout
+        width = next((int(line.split()[1]) for line in info.splitlines()
+                      if line.strip().startswith("Width:")), 0)
+        session.check(f"the box fits a 640-pixel screen ({width} px)", 0 < width <= 600, info)
         p.terminate()
         ended = wait_for(lambda: p.poll() is not None, 1.0)
         session.check("SIGTERM with the box up: ended within a second, status 0",

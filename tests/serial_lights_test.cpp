@@ -13,6 +13,7 @@
 #include "app/options.h"
 #include "fake_services.h"
 #include "generator/generator.h"
+#include "platform/box_text.h"
 #include "platform/sim/recording_port.h"
 #include "sim_night.h"
 
@@ -301,6 +302,37 @@ TEST(SerialLightsTest, FailureSaysTheDeviceAndTheReason) {
     lights.PortWrite(0x378, 255);  // nothing is open: nothing is sent
     lights.SendDue(line.now);
     EXPECT_TRUE(line.sent.empty());
+  }
+}
+
+// A box's text in lines of at most 60 characters: broken at spaces, a word
+// longer than a line (a path) broken where the line is full, the text's own
+// line ends kept; and on one line for stderr.
+TEST(BoxTextTest, LinesThatFitASmallScreen) {
+  const std::string path = "/tmp/" + std::string(70, 'x') + "/ttyACM9";
+  struct Case {
+    std::string text, wrapped;
+  };
+  const std::vector<Case> cases{
+      {"short", "short"},
+      {"Can't use the light box on /dev/ttyACM0.\n/dev/ttyACM0: No such file or directory",
+       "Can't use the light box on /dev/ttyACM0.\n/dev/ttyACM0: No such file or directory"},
+      {"the speed 'fast' is not a whole number of baud from 50 to 4000000 (give DEVICE or "
+       "DEVICE@BAUD)",
+       "the speed 'fast' is not a whole number of baud from 50 to\n4000000 (give DEVICE or "
+       "DEVICE@BAUD)"},
+      {"on " + path + ".", "on\n" + path.substr(0, 60) + "\n" + path.substr(60) + "."},
+  };
+  for (const Case& c : cases) {
+    const std::string wrapped = WrapLines(c.text);
+    EXPECT_EQ(wrapped, c.wrapped);
+    size_t longest = 0;
+    for (size_t from = 0, end = 0; from <= wrapped.size(); from = end + 1) {
+      end = std::min(wrapped.find('\n', from), wrapped.size());
+      longest = std::max(longest, end - from);
+    }
+    EXPECT_LE(longest, kBoxLineChars) << wrapped;
+    EXPECT_EQ(OneLine(c.wrapped).find('\n'), std::string::npos);
   }
 }
 
