@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <functional>
+#include <map>
 #include <optional>
 #include <string>
 #include <vector>
@@ -28,6 +29,11 @@ class FakeServiceManager final : public ServiceManager {
   bool deviceWorks = true;  // the running driver's device opens
   bool fileExists = false;
   uint32_t lastError = 0;
+  std::optional<std::string> registeredPath;  // of an existing service; its creation's if not set
+  // Each path's permissions; a path not here has those of a folder in
+  // Program Files (Administrators own it; SYSTEM and they may change it;
+  // Users may read it).
+  std::map<std::string, FileSecurity> security;
 
   std::optional<uint32_t> PlatformId() override {
     log_.push_back("version");
@@ -73,7 +79,40 @@ class FakeServiceManager final : public ServiceManager {
   }
   void CloseHandle(ServiceHandle) override { log_.push_back("close device"); }
   uint32_t LastError() override { return lastError; }
-  bool FileExists(const std::string& file) override { return fileExists && file == "giveio.sys"; }
+  bool FileExists(const std::string& file) override {
+    return fileExists && (file == "giveio.sys" || file == "C:\\night\\giveio.sys");
+  }
+  FileSecurity Security(const std::string& path) override {
+    log_.push_back("security " + path);
+    const auto found = security.find(path);
+    return found != security.end() ? found->second : Safe();
+  }
+  std::string ProcessUserSid() override { return kSelf; }
+  std::optional<std::string> ServiceBinaryPath(ServiceHandle, const std::string& name) override {
+    log_.push_back("query config " + name);
+    if (!serviceExists) return std::nullopt;
+    return registeredPath ? *registeredPath : "C:\\night\\giveio.sys";
+  }
+
+  static constexpr const char* kSelf = "S-1-5-21-7-7-7-1001";  // the administrator running it
+  static FileSecurity Safe() {
+    FileSecurity s;
+    s.readable = true;
+    s.ownerSid = "S-1-5-32-544";
+    s.ownerAccount = "BUILTIN\\Administrators";
+    s.allowed = {{"S-1-5-18", "NT AUTHORITY\\SYSTEM", 0x1F01FF, false},
+                 {"S-1-5-32-544", "BUILTIN\\Administrators", 0x1F01FF, false},
+                 {kSelf, "NIGHT\\admin", 0x1F01FF, false},
+                 {"S-1-5-32-545", "BUILTIN\\Users", 0x1200A9, false},
+                 // Made inside: its creator owns it (not the folder itself).
+                 {"S-1-3-0", "CREATOR OWNER", 0x10000000, true}};
+    return s;
+  }
+  static FileSecurity Granting(const std::string& sid, const std::string& account, uint32_t mask) {
+    FileSecurity s = Safe();
+    s.allowed.push_back({sid, account, mask, false});
+    return s;
+  }
 
  private:
   ServiceHandle Handle(uintptr_t v) { return reinterpret_cast<ServiceHandle>(v); }
@@ -86,70 +125,156 @@ class FakeServiceManager final : public ServiceManager {
 
 const std::string kCreate = "create giveio giveio f01ff 1 3 1 C:\\night\\giveio.sys";
 const std::string kDevice = "open device \\\\.\\giveio 80000000";
+const std::string kManager = "open manager f003f";
+const std::string kQuery = "query config giveio";
+const std::string kOpenService = "open service giveio f01ff";
+const std::string kFolder = "security C:\\night";
+const std::string kFile = "security C:\\night\\giveio.sys";
+const std::string kMoveIt =
+    "move it where only administrators can write, such as the folder velmora is installed in.";
 
+// Every rung of the ladder, and the driver files it refuses: one that other
+// users may change (the file, its folder, the file a registered service
+// loads, its owner), or whose permissions cannot be read. A refusal comes
+// before the service is created or started, and says why in the box.
 TEST(PortAccessLadderTest, EveryRung) {
+  using M = FakeServiceManager;
   struct Case {
     const char* name;
-    std::function<void(FakeServiceManager&)> setup;
+    std::function<void(M&)> setup;
     PortAccessResult result;
     CallLog calls;
+    std::string box = {};  // of a refusal; empty: not a refusal
+  };
+  const auto unsafeFolder = [](M& m, const std::string& folder) {
+    m.security[folder] = M::Granting("S-1-1-0", "Everyone", 0x0002);
   };
   for (const Case& c : std::vector<Case>{
-           {"not NT",
-            [](FakeServiceManager& m) { m.platform = 1; },
-            PortAccessResult::kNoDriverNeeded,
-            {"version"}},
+           {"not NT", [](M& m) { m.platform = 1; }, PortAccessResult::kNoDriverNeeded, {"version"}},
            {"version query fails",
-            [](FakeServiceManager& m) { m.platform.reset(); },
+            [](M& m) { m.platform.reset(); },
             PortAccessResult::kNoDriverNeeded,
             {"version"}},
            {"driver running: level 2",
-            [](FakeServiceManager& m) { m.serviceExists = m.running = true; },
+            [](M& m) { m.serviceExists = m.running = true; },
             PortAccessResult::kDeviceOpened,
             {"version", kDevice, "close device"}},
            {"stopped service starts: level 3",
-            [](FakeServiceManager& m) { m.serviceExists = true; },
+            [](M& m) { m.serviceExists = true; },
             PortAccessResult::kServiceStarted,
-            {"version", kDevice, "open manager f003f", "open service giveio f01ff", "start",
+            {"version", kDevice, kManager, kQuery, kFolder, kOpenService, "start",
              "close service 3", kDevice, "close device"}},
            {"newly created: level 4",
-            [](FakeServiceManager&) {},
+            [](M&) {},
             PortAccessResult::kNewlyInstalled,
-            {"version", kDevice, "open manager f003f", "open service giveio f01ff", kCreate,
-             "close service 2", "open service giveio f01ff", "start", "close service 3", kDevice,
-             "close device"}},
+            {"version", kDevice, kManager, kQuery, kOpenService, kFolder, kCreate,
+             "close service 2", kOpenService, "start", "close service 3", kDevice, "close device"}},
+           {"file and folder safe, the file there: created",
+            [](M& m) { m.fileExists = true; },
+            PortAccessResult::kNewlyInstalled,
+            {"version", kDevice, kManager, kQuery, kOpenService, kFolder, kFile, kCreate,
+             "close service 2", kOpenService, "start", "close service 3", kDevice, "close device"}},
            {"created but the start fails: refused at level 5",
-            [](FakeServiceManager& m) { m.startWorks = false; },
+            [](M& m) { m.startWorks = false; },
             PortAccessResult::kFailed,
-            {"version", kDevice, "open manager f003f", "open service giveio f01ff", kCreate,
-             "close service 2", "open service giveio f01ff", "start", "close service 3", kCreate}},
+            {"version", kDevice, kManager, kQuery, kOpenService, kFolder, kCreate,
+             "close service 2", kOpenService, "start", "close service 3", kCreate}},
            {"second run after that: start fails, creation refused",
-            [](FakeServiceManager& m) {
+            [](M& m) {
               m.serviceExists = true;
               m.startWorks = false;
             },
             PortAccessResult::kFailed,
-            {"version", kDevice, "open manager f003f", "open service giveio f01ff", "start",
-             "close service 3", kCreate}},
+            {"version", kDevice, kManager, kQuery, kFolder, kOpenService, "start",
+             "close service 3", kFolder, kCreate}},
            {"started but the device does not open",
-            [](FakeServiceManager& m) {
+            [](M& m) {
               m.serviceExists = true;
               m.deviceWorks = false;
             },
             PortAccessResult::kFailed,
-            {"version", kDevice, "open manager f003f", "open service giveio f01ff", "start",
-             "close service 3", kDevice, kCreate}},
+            {"version", kDevice, kManager, kQuery, kFolder, kOpenService, "start",
+             "close service 3", kDevice, kFolder, kCreate}},
            {"no right to the service manager",
-            [](FakeServiceManager& m) { m.managerOpens = false; },
+            [](M& m) { m.managerOpens = false; },
             PortAccessResult::kFailed,
-            {"version", kDevice, "open manager f003f", "open manager f003f"}},
+            {"version", kDevice, kManager, kManager, kFolder, kManager}},
+           {"the file writable by Users",
+            [](M& m) {
+              m.fileExists = true;
+              m.security["C:\\night\\giveio.sys"] =
+                  M::Granting("S-1-5-32-545", "BUILTIN\\Users", 0x0002);
+            },
+            PortAccessResult::kFailed,
+            {"version", kDevice, kManager, kQuery, kOpenService, kFolder, kFile},
+            "ERROR: Can't use LPT port.\ngiveio.sys can be changed by other users (BUILTIN\\Users "
+            "may write C:\\night\\giveio.sys); " +
+                kMoveIt},
+           {"the file owned by another user",
+            [](M& m) {
+              m.fileExists = true;
+              FileSecurity s = M::Safe();
+              s.ownerSid = "S-1-5-21-7-7-7-1002";
+              s.ownerAccount = "NIGHT\\guest";
+              m.security["C:\\night\\giveio.sys"] = s;
+            },
+            PortAccessResult::kFailed,
+            {"version", kDevice, kManager, kQuery, kOpenService, kFolder, kFile},
+            "ERROR: Can't use LPT port.\ngiveio.sys can be changed by other users (NIGHT\\guest "
+            "(its owner) may write C:\\night\\giveio.sys); " +
+                kMoveIt},
+           {"the folder writable by Everyone",
+            [&](M& m) { unsafeFolder(m, "C:\\night"); },
+            PortAccessResult::kFailed,
+            {"version", kDevice, kManager, kQuery, kOpenService, kFolder},
+            "ERROR: Can't use LPT port.\ngiveio.sys is in a folder other users can change "
+            "(Everyone may add or delete files in C:\\night); " +
+                kMoveIt},
+           {"the folder writable by Users, but only for what is made inside",
+            [](M& m) {
+              FileSecurity s = M::Safe();
+              s.allowed.push_back({"S-1-5-32-545", "BUILTIN\\Users", 0x0002, true});
+              m.security["C:\\night"] = s;
+            },
+            PortAccessResult::kNewlyInstalled,
+            {"version", kDevice, kManager, kQuery, kOpenService, kFolder, kCreate,
+             "close service 2", kOpenService, "start", "close service 3", kDevice, "close device"}},
+           {"a registered service whose file is in a folder others can change",
+            [&](M& m) {
+              m.serviceExists = true;
+              m.registeredPath = "C:\\Users\\guest\\Downloads\\giveio.sys";
+              unsafeFolder(m, "C:\\Users\\guest\\Downloads");
+            },
+            PortAccessResult::kFailed,
+            {"version", kDevice, kManager, kQuery, "security C:\\Users\\guest\\Downloads"},
+            "ERROR: Can't use LPT port.\nthe registered giveio service's driver is in a folder "
+            "other users can change (Everyone may add or delete files in "
+            "C:\\Users\\guest\\Downloads); move it where only administrators can write, such as "
+            "the folder velmora is installed in; or remove the service as an administrator (sc "
+            "stop giveio, sc delete giveio)."},
+           {"the permissions cannot be read",
+            [](M& m) {
+              FileSecurity s;
+              s.why = "The request is not supported";
+              m.security["C:\\night"] = s;
+            },
+            PortAccessResult::kFailed,
+            {"version", kDevice, kManager, kQuery, kOpenService, kFolder},
+            "ERROR: Can't use LPT port.\nthe permissions of the folder of giveio.sys (C:\\night) "
+            "cannot be read (The request is not supported); velmora starts no driver it cannot "
+            "check: " +
+                kMoveIt},
        }) {
-    CallLog log;
+    CallLog log, hostLog;
     FakeServiceManager manager(log);
     c.setup(manager);
     GiveioAccess access(manager);
     EXPECT_EQ(access.SetUpPortAccess(0x378), c.result) << c.name;
     EXPECT_EQ(log, c.calls) << c.name;
+    if (c.box.empty()) continue;
+    testing::FakeHost host(hostLog);
+    access.ReportFailure(host);
+    EXPECT_EQ(host.boxes, std::vector<std::string>{c.box}) << c.name;
   }
 }
 

@@ -15,6 +15,7 @@
 
 #include "display/painter.h"
 #include "plan/night_plan.h"
+#include "platform/giveio/giveio_access.h"
 #include "platform/raster/raster_canvas.h"
 #include "platform/sim/sim_clock.h"
 #include "platform/win32/gdi_canvas.h"
@@ -23,6 +24,9 @@
 #include "platform/win32/win32_threads.h"
 #include "platform/win32/win32_wave_device.h"
 #include "platform/win32/win32_window_host.h"
+
+// After windows.h.
+#include <aclapi.h>
 
 namespace velmora {
 namespace {
@@ -603,6 +607,69 @@ TEST(Win32ServiceManagerTest, QueriesOfThePortAccessSetUp) {
   // No giveio driver runs here: its device does not open, and says why.
   EXPECT_EQ(manager.OpenDevice("\\\\.\\giveio", kGenericRead), nullptr);
   EXPECT_NE(manager.LastError(), 0u);
+}
+
+// The real permissions of a folder and a driver file of the test's own, as
+// the check reads them.
+TEST(Win32ServiceManagerTest, ThePermissionsOfAFileOfItsOwn) {
+  Win32ServiceManager manager;
+  char temp[MAX_PATH];
+  ASSERT_GT(GetTempPathA(MAX_PATH, temp), 0u);
+  const std::string folder =
+      std::string(temp) + "velmora-giveio-" + std::to_string(GetCurrentProcessId());
+  ASSERT_TRUE(CreateDirectoryA(folder.c_str(), nullptr));
+  const std::string file = folder + "\\giveio.sys";
+  std::FILE* f = std::fopen(file.c_str(), "w");
+  ASSERT_NE(f, nullptr);
+  std::fclose(f);
+  const std::string self = manager.ProcessUserSid();
+  EXPECT_EQ(self.rfind("S-1-5-", 0), 0u) << self;
+  for (const std::string& path : {folder, file}) {
+    const FileSecurity security = manager.Security(path);
+    std::string seen = path + ": owner " + security.ownerAccount + " (" + security.ownerSid + ")";
+    for (const AccessEntry& e : security.allowed) {
+      char mask[16];
+      std::snprintf(mask, sizeof mask, "%08lx", static_cast<unsigned long>(e.mask));
+      seen +=
+          "; " + e.account + " (" + e.sid + ") " + mask + (e.inheritOnly ? " inherit-only" : "");
+    }
+    std::printf("%s%s\n", seen.c_str(), security.noDacl ? "; no permissions" : "");
+    EXPECT_TRUE(security.readable) << path << ": " << security.why;
+    EXPECT_FALSE(security.ownerSid.empty()) << seen;
+  }
+  // Wine gives every file the same permissions (its owner, the user, and
+  // SYSTEM may do everything, Everyone may read): the check accepts them.
+  EXPECT_EQ(DriverFileRefusal(manager, file, "giveio.sys"), "");
+  // Everyone given the right to write the file: refused, by the entry read.
+  EXPLICIT_ACCESSA grant{};
+  char everyone[] = "EVERYONE";
+  grant.grfAccessPermissions = FILE_WRITE_DATA;
+  grant.grfAccessMode = GRANT_ACCESS;
+  grant.Trustee.TrusteeForm = TRUSTEE_IS_NAME;
+  grant.Trustee.ptstrName = everyone;
+  PACL old = nullptr, changed = nullptr;
+  PSECURITY_DESCRIPTOR descriptor = nullptr;
+  ASSERT_EQ(GetNamedSecurityInfoA(file.c_str(), SE_FILE_OBJECT, DACL_SECURITY_INFORMATION, nullptr,
+                                  nullptr, &old, nullptr, &descriptor),
+            static_cast<DWORD>(ERROR_SUCCESS));
+  ASSERT_EQ(SetEntriesInAclA(1, &grant, old, &changed), static_cast<DWORD>(ERROR_SUCCESS));
+  const DWORD set =
+      SetNamedSecurityInfoA(const_cast<char*>(file.c_str()), SE_FILE_OBJECT,
+                            DACL_SECURITY_INFORMATION, nullptr, nullptr, changed, nullptr);
+  LocalFree(changed);
+  LocalFree(descriptor);
+  ASSERT_EQ(set, static_cast<DWORD>(ERROR_SUCCESS));
+  EXPECT_NE(DriverFileRefusal(manager, file, "giveio.sys")
+                .find("giveio.sys can be changed by other users (Everyone may write " + file + ")"),
+            std::string::npos);
+  const FileSecurity missing = manager.Security(folder + "\\none\\giveio.sys");
+  EXPECT_FALSE(missing.readable);
+  EXPECT_FALSE(missing.why.empty());
+  EXPECT_NE(DriverFileRefusal(manager, folder + "\\none\\giveio.sys", "giveio.sys")
+                .find("cannot be read"),
+            std::string::npos);
+  DeleteFileA(file.c_str());
+  RemoveDirectoryA(folder.c_str());
 }
 
 }  // namespace

@@ -9,6 +9,7 @@
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <vector>
 
 namespace velmora {
 
@@ -21,6 +22,23 @@ inline constexpr uint32_t kServiceDemandStart = 3;
 inline constexpr uint32_t kServiceErrorNormal = 1;
 inline constexpr uint32_t kGenericRead = 0x80000000;
 inline constexpr uint32_t kPlatformWin32Nt = 2;
+
+// One access-allowed entry of a file's or folder's permissions.
+struct AccessEntry {
+  std::string sid;      // "S-1-5-32-545"
+  std::string account;  // "BUILTIN\\Users", or the SID where it has no name
+  uint32_t mask = 0;
+  bool inheritOnly = false;  // for what is made inside, not the object itself
+};
+
+// Who owns a file or folder and who may do what to it.
+struct FileSecurity {
+  bool readable = false;
+  std::string why;  // when not readable: the system's reason
+  std::string ownerSid, ownerAccount;
+  bool noDacl = false;  // no permissions at all: everyone may do everything
+  std::vector<AccessEntry> allowed;
+};
 
 class ServiceManager {
  public:
@@ -45,6 +63,16 @@ class ServiceManager {
   // The error code of the last failed call.
   virtual uint32_t LastError() = 0;
   virtual bool FileExists(const std::string& fileName) = 0;
+  // The owner and the access-allowed entries of a file or folder
+  // (GetNamedSecurityInfoA).
+  virtual FileSecurity Security(const std::string& path) = 0;
+  // The SID of the account this process runs as.
+  virtual std::string ProcessUserSid() = 0;
+  // The full path of the file a registered service loads
+  // (QueryServiceConfigA): nothing when no such service is registered (or it
+  // may not be opened), empty when its configuration cannot be read.
+  virtual std::optional<std::string> ServiceBinaryPath(ServiceHandle manager,
+                                                       const std::string& name) = 0;
 };
 
 }  // namespace velmora

@@ -1,6 +1,6 @@
 // The real service manager: the version query, the service control manager,
-// full-path resolution and the device open, through the A functions of
-// kernel32 and advapi32.
+// full-path resolution, the device open and the permissions of files,
+// through the A functions of kernel32 and advapi32.
 //
 // Thread safety: window thread only.
 #pragma once
@@ -26,6 +26,10 @@ class Win32ServiceManager final : public ServiceManager {
   void CloseHandle(ServiceHandle handle) override;
   uint32_t LastError() override;
   bool FileExists(const std::string& fileName) override;
+  FileSecurity Security(const std::string& path) override;
+  std::string ProcessUserSid() override;
+  std::optional<std::string> ServiceBinaryPath(ServiceHandle manager,
+                                               const std::string& name) override;
 };
 
 }  // namespace velmora
