@@ -56,9 +56,19 @@ parecord --raw --format=u8 --rate=32000 --channels=1 -d velmora.monitor "$work/p
 pids+=($!)
 
 words=(m1 r2 +0)
-"$wine" "$exe" "${words[@]}" 2>"$work/stderr" &
-velmora_pid=$!
-wid=$(wait_window 'VelmoraSystem 132')
+# Now and then Wine's PulseAudio driver finds no device in a fresh prefix
+# ("no sound device (wave output error 2)"), and a process never sees one
+# appear later: that run is ended and velmora started again, at most twice.
+for attempt in 1 2 3; do
+  "$wine" "$exe" "${words[@]}" 2>"$work/stderr" &
+  velmora_pid=$!
+  wid=$(wait_window 'VelmoraSystem 132')
+  grep -q 'no sound device' "$work/stderr" || break
+  [ "$attempt" -lt 3 ] || break
+  echo "note: Wine found no sound device (try $attempt); starting velmora.exe again"
+  wine_end "$wid" "$velmora_pid" Escape >/dev/null
+  "$(dirname "$wine")/wineserver" -w
+done
 check "window appears" test -n "$wid"
 [ -n "$wid" ] || { cat "$work/stderr"; exit 1; }
 sleep 2
