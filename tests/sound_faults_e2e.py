@@ -98,6 +98,14 @@ def pulse_up():
         subprocess.run(["pactl", "load-module", "module-null-sink", "sink_name=velmora",
                         "rate=32000", "format=u8", "channels=1"], env=env, capture_output=True)
         subprocess.run(["pactl", "set-default-sink", "velmora"], env=env, capture_output=True)
+        # A stream that connected before the sink was there (velmora tries
+        # again within milliseconds) went to another sink: it is moved.
+        inputs = subprocess.run(["pactl", "list", "short", "sink-inputs"], env=env,
+                                capture_output=True, text=True).stdout.split("\n")
+        for line in inputs:
+            if line.split():
+                subprocess.run(["pactl", "move-sink-input", line.split()[0], "velmora"], env=env,
+                               capture_output=True)
         return
     subprocess.run(["pulseaudio", "-n", "--daemonize=yes", "--exit-idle-time=-1",
                     "--load=module-native-protocol-unix",
