@@ -3,24 +3,11 @@
 #include <algorithm>
 #include <string>
 
+#include "platform/win32/system_reason.h"
 #include "platform/win32/windows_api.h"
 
 namespace velmora {
-namespace {
-
-// The system's text for an error code, without its line end.
-std::string SystemReason(DWORD error) {
-  char text[256] = {};
-  const DWORD n = FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
-                                 nullptr, error, 0, text, sizeof text, nullptr);
-  std::string why(text, n);
-  while (!why.empty() && (why.back() == '\n' || why.back() == '\r' || why.back() == '.'))
-    why.pop_back();
-  if (why.empty()) why = "error " + std::to_string(error);
-  return why;
-}
-
-}  // namespace
+namespace {}  // namespace
 
 std::string Win32DevicePath(const std::string& device) {
   if (device.rfind("\\\\", 0) == 0) return device;

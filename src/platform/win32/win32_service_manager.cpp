@@ -1,5 +1,6 @@
 #include "platform/win32/win32_service_manager.h"
 
+#include "platform/win32/system_reason.h"
 #include "platform/win32/windows_api.h"
 
 // After windows.h.
@@ -28,16 +29,6 @@ std::string AccountName(PSID sid) {
     return SidText(sid);
   }
   return domain[0] != '\0' ? std::string(domain) + "\\" + name : std::string(name);
-}
-
-std::string ErrorText(DWORD error) {
-  char text[256] = {};
-  const DWORD n = FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
-                                 nullptr, error, 0, text, sizeof text, nullptr);
-  std::string why(text, n);
-  while (!why.empty() && (why.back() == '\n' || why.back() == '\r' || why.back() == '.'))
-    why.pop_back();
-  return why.empty() ? "error " + std::to_string(error) : why;
 }
 
 std::string WindowsFolder() {
@@ -135,7 +126,7 @@ FileSecurity Win32ServiceManager::Security(const std::string& path) {
                                             OWNER_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION,
                                             &owner, nullptr, &dacl, nullptr, &descriptor);
   if (error != ERROR_SUCCESS) {
-    security.why = ErrorText(error);
+    security.why = SystemReason(error);
     return security;
   }
   security.readable = true;
