@@ -98,14 +98,7 @@ def pulse_up():
         subprocess.run(["pactl", "load-module", "module-null-sink", "sink_name=velmora",
                         "rate=32000", "format=u8", "channels=1"], env=env, capture_output=True)
         subprocess.run(["pactl", "set-default-sink", "velmora"], env=env, capture_output=True)
-        # A stream that connected before the sink was there (velmora tries
-        # again within milliseconds) went to another sink: it is moved.
-        inputs = subprocess.run(["pactl", "list", "short", "sink-inputs"], env=env,
-                                capture_output=True, text=True).stdout.split("\n")
-        for line in inputs:
-            if line.split():
-                subprocess.run(["pactl", "move-sink-input", line.split()[0], "velmora"], env=env,
-                               capture_output=True)
+        route_streams()
         return
     subprocess.run(["pulseaudio", "-n", "--daemonize=yes", "--exit-idle-time=-1",
                     "--load=module-native-protocol-unix",
@@ -113,6 +106,20 @@ def pulse_up():
                    env=env, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, check=True)
     if not wait_for(answering, 10):
         raise RuntimeError("the test's PulseAudio server did not start")
+
+
+def route_streams():
+    """PipeWire only: a stream that connected before the test's sink was
+    there (velmora tries again within milliseconds), or that the session
+    manager placed on another sink, is moved to the test's sink."""
+    if not PIPEWIRE:
+        return
+    inputs = subprocess.run(["pactl", "list", "short", "sink-inputs"], env=env,
+                            capture_output=True, text=True).stdout.split("\n")
+    for line in inputs:
+        if line.split():
+            subprocess.run(["pactl", "move-sink-input", line.split()[0], "velmora"], env=env,
+                           capture_output=True)
 
 
 def server_pid():
@@ -257,6 +264,7 @@ try:
             global start_wall
             played = before.poll()
             if PIPEWIRE:
+                route_streams()
                 found = programme_by_pulses(render_onsets, played, before.origin, 0)
                 start_wall = None if found is None else found[0] - found[1] / RATE
             else:
@@ -264,7 +272,13 @@ try:
             return start_wall is not None
         # The programme starts up to 16 s after Enter (where the ring is);
         # a loaded machine's capture trails further.
-        check("the programme's first pulses are heard", wait_for(heard, 45))
+        ok = wait_for(heard, 45)
+        captured = before.poll()
+        check("the programme's first pulses are heard", ok,
+              f"{len(captured) / RATE:.1f} s captured, {sum(b != 128 for b in captured)} samples "
+              f"not silent; sink inputs: " + subprocess.run(
+                  ["pactl", "list", "short", "sink-inputs"], env=env, capture_output=True,
+                  text=True).stdout.strip().replace("\n", "; "))
         if start_wall is None:
             sys.exit(1)
         print(f"  the programme started {start_wall - entered:.2f} s after Enter")
@@ -322,6 +336,7 @@ try:
 
         def programme_heard():
             if PIPEWIRE:
+                route_streams()
                 found[0] = programme_by_pulses(render_onsets, after.poll(), after.origin, 0)
             else:
                 found[0] = programme_chunk(render, after.poll(), after.origin, 0)
