@@ -41,11 +41,13 @@ bool Startup(App& app) {
   const OutputServices output{sv.clock, sv.threads,     sv.waveDevice,
                               sv.port,  &sv.portAccess, &sv.host};
   OutputParts parts{app.ring, app.generator, &app.light, app};
+  const CreationPause sleepThrough = [&sv](int32_t milliseconds,
+                                           const std::function<void()>& end) {
+    sv.clock.Sleep(milliseconds);
+    end();
+  };
   const StartResult started =
-      StartOutput(s, output, parts, [&sv](int32_t milliseconds, const std::function<void()>& end) {
-        sv.clock.Sleep(milliseconds);
-        end();
-      });
+      StartOutput(s, output, parts, sv.creationPause ? sv.creationPause : sleepThrough);
   if (!started.running) {
     app.exitCode = started.exitCode;
     ReleasePower(app);

@@ -36,6 +36,10 @@ struct AppServices {
   Canvas& canvas;
   PortAccess& portAccess;
   Power* power = nullptr;  // none: nothing keeps the computer awake
+  // How the creation pause passes; empty: the window thread sleeps through
+  // it. A host whose window thread must not sleep (the browser's audio
+  // thread) ends it later from its own loop.
+  CreationPause creationPause = {};
 };
 
 // What the sound device's losses and returns say on stderr: each at once,

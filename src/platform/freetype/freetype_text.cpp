@@ -3,6 +3,7 @@
 #include <ft2build.h>
 #include FT_FREETYPE_H
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 
@@ -66,29 +67,39 @@ FreeTypeText::~FreeTypeText() {
   if (library_) FT_Done_FreeType(Library(library_));
 }
 
-void FreeTypeText::Draw(Raster& raster, int x, int y, Color color, std::string_view text) {
-  if (!face_) return;
+bool FreeTypeText::Render(char32_t c, GlyphImage& glyph) {
+  if (!face_) return false;
   const FT_Face face = Face(face_);
+  const FT_UInt index = FT_Get_Char_Index(face, c);
+  if (FT_Load_Glyph(face, index, FT_LOAD_DEFAULT | FT_LOAD_TARGET_NORMAL) != 0) return false;
+  const FT_GlyphSlot slot = face->glyph;
+  glyph = GlyphImage{};
+  glyph.advance = slot->advance.x;
+  if (FT_Render_Glyph(slot, FT_RENDER_MODE_NORMAL) != 0) return true;
+  // Rows packed without the bitmap's padding.
+  const FT_Bitmap& bitmap = slot->bitmap;
+  packed_.resize(static_cast<size_t>(bitmap.rows) * bitmap.width);
+  for (unsigned row = 0; row < bitmap.rows; ++row) {
+    const unsigned char* line = bitmap.buffer + static_cast<ptrdiff_t>(row) * bitmap.pitch;
+    std::copy_n(line, bitmap.width, packed_.data() + static_cast<size_t>(row) * bitmap.width);
+  }
+  glyph.left = slot->bitmap_left;
+  glyph.top = slot->bitmap_top;
+  glyph.width = static_cast<int>(bitmap.width);
+  glyph.rows = static_cast<int>(bitmap.rows);
+  glyph.coverage = packed_.data();
+  return true;
+}
+
+void FreeTypeText::Draw(Raster& raster, int x, int y, Color color, std::string_view text) {
   // No kerning: the pen moves by the hinted advances alone, as the window's
   // text always has.
-  FT_Pos pen = 0;  // 26.6
+  long pen = 0;  // 26.6
+  GlyphImage glyph;
   for (size_t i = 0; i < text.size();) {
-    const FT_UInt glyph = FT_Get_Char_Index(face, NextCodePoint(text, i));
-    if (FT_Load_Glyph(face, glyph, FT_LOAD_DEFAULT | FT_LOAD_TARGET_NORMAL) != 0) continue;
-    const FT_GlyphSlot slot = face->glyph;
-    if (FT_Render_Glyph(slot, FT_RENDER_MODE_NORMAL) == 0) {
-      const FT_Bitmap& bitmap = slot->bitmap;
-      const int left = x + static_cast<int>(pen >> 6) + slot->bitmap_left;
-      const int top = y + ascent_ - slot->bitmap_top;
-      for (unsigned row = 0; row < bitmap.rows; ++row) {
-        const unsigned char* line = bitmap.buffer + static_cast<ptrdiff_t>(row) * bitmap.pitch;
-        for (unsigned col = 0; col < bitmap.width; ++col) {
-          if (line[col] == 0) continue;
-          raster.Blend(left + static_cast<int>(col), top + static_cast<int>(row), color, line[col]);
-        }
-      }
-    }
-    pen += slot->advance.x;
+    if (!Render(NextCodePoint(text, i), glyph)) continue;
+    BlendGlyph(raster, x + static_cast<int>(pen >> 6), y, ascent_, glyph, color);
+    pen += glyph.advance;
   }
 }
 

@@ -5,7 +5,9 @@
 // Window thread only.
 #pragma once
 
+#include <cstdint>
 #include <string>
+#include <vector>
 
 #include "platform/raster/raster_canvas.h"
 
@@ -23,6 +25,10 @@ class FreeTypeText final : public TextRenderer {
   bool Ready() const { return face_ != nullptr; }
   const std::string& Path() const { return path_; }
   void Draw(Raster& raster, int x, int y, Color color, std::string_view text) override;
+  // The glyph of `c` as Draw draws it, valid until the next call; false when
+  // the font cannot load it (Draw then skips it without advancing).
+  bool Render(char32_t c, GlyphImage& glyph);
+  int Ascent() const { return ascent_; }
 
   static constexpr const char* kDefaultFont =
       "/usr/share/fonts/truetype/dejavu/DejaVuSans-Bold.ttf";
@@ -32,6 +38,7 @@ class FreeTypeText final : public TextRenderer {
   void* face_ = nullptr;     // FT_Face
   int ascent_ = 0;           // pixels from the top of the line to the baseline
   std::string path_;
+  std::vector<uint8_t> packed_;  // the last glyph's coverage
 };
 
 }  // namespace velmora

@@ -1,6 +1,20 @@
 #include "platform/raster/raster_canvas.h"
 
+#include <cstddef>
+
 namespace velmora {
+
+void BlendGlyph(Raster& raster, int penX, int y, int ascent, const GlyphImage& glyph,
+                Color color) {
+  const int left = penX + glyph.left;
+  const int top = y + ascent - glyph.top;
+  for (int row = 0; row < glyph.rows; ++row) {
+    const uint8_t* line = glyph.coverage + static_cast<ptrdiff_t>(row) * glyph.width;
+    for (int col = 0; col < glyph.width; ++col) {
+      if (line[col] != 0) raster.Blend(left + col, top + row, color, line[col]);
+    }
+  }
+}
 
 RasterCanvas::RasterCanvas(int width, int height, TextRenderer* text)
     : bitmap_(width, height), window_(width, height), text_(text) {}

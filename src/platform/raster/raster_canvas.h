@@ -3,6 +3,7 @@
 // of the platform's). Used by the SDL back-end, the chart PNG and the tests.
 #pragma once
 
+#include <cstdint>
 #include <string_view>
 
 #include "platform/canvas.h"
@@ -17,6 +18,19 @@ class TextRenderer {
   virtual ~TextRenderer() = default;
   virtual void Draw(Raster& raster, int x, int y, Color color, std::string_view text) = 0;
 };
+
+// One glyph as a text renderer draws it: its coverage bitmap, its place
+// from the pen (left) and from the baseline (top, upwards), and the pen's
+// advance in 26.6 fixed point.
+struct GlyphImage {
+  int left = 0, top = 0, width = 0, rows = 0;
+  long advance = 0;
+  const uint8_t* coverage = nullptr;  // rows * width bytes
+};
+
+// Blends `glyph` with the pen at `penX` (pixels) on the line whose top is
+// `y` and whose baseline lies `ascent` below it. Both text renderers draw so.
+void BlendGlyph(Raster& raster, int penX, int y, int ascent, const GlyphImage& glyph, Color color);
 
 class RasterCanvas final : public Canvas {
  public:
