@@ -8,6 +8,7 @@
 
 #include "platform/freetype/freetype_text.h"
 #include "platform/raster/raster.h"
+#include "platform/web/baked_text.h"
 
 namespace velmora {
 namespace {
@@ -50,4 +51,24 @@ TEST(TextFitTest, LabelsLeaveRoomAndValuesStayInTheirBox) {
 }
 
 }  // namespace
+// The web build's baked letters are the desktop's, pixel for pixel, on any
+// background: every printable character, alone and in runs (the pen's
+// advances add up as FreeType's do).
+TEST(TextFitTest, BakedTextDrawsTheDesktopsPixels) {
+  FreeTypeText freetype;
+  if (!freetype.Ready()) GTEST_SKIP() << "no font at " << freetype.Path();
+  BakedText baked;
+  std::string all;
+  for (char c = ' '; c <= '~'; ++c) all += c;
+  for (const std::string& s : {all, std::string("CPU task is heavy!"),
+                               std::string("23:59 is finished.Now healing."), std::string("\\")}) {
+    Raster a(900, 16, Color{30, 60, 90}), b(900, 16, Color{30, 60, 90});
+    a.Fill(0, 8, 900, 16, Color{200, 10, 10});
+    b.Fill(0, 8, 900, 16, Color{200, 10, 10});
+    freetype.Draw(a, 3, 1, Color{250, 240, 0}, s);
+    baked.Draw(b, 3, 1, Color{250, 240, 0}, s);
+    EXPECT_EQ(a.Pixels(), b.Pixels()) << s;
+  }
+}
+
 }  // namespace velmora
