@@ -4,9 +4,23 @@
 # On a machine without a display it does the main job all the same: it writes
 # tonight's programme (velmora-render) and its chart (velmora-plan --chart) to
 # the current directory and says where.
+#   scripts/run.sh --web [WORD...]
+# builds the web site instead and serves it on http://localhost:PORT/ (PORT
+# from VELMORA_PORT, default 8000), the words in the address.
 set -euo pipefail
 here=$(pwd)
 cd "$(dirname "$0")/.."
+if [ "${1:-}" = "--web" ]; then
+  shift
+  scripts/setup.sh --web
+  cmake --preset web >/dev/null
+  cmake --build --preset web
+  port=${VELMORA_PORT:-8000}
+  query=$(/usr/bin/python3 -c 'import sys, urllib.parse
+print("?words=" + urllib.parse.quote_plus(" ".join(sys.argv[1:])) if sys.argv[1:] else "")' "$@")
+  echo "Velmora: http://localhost:$port/$query (Ctrl+C ends the server)"
+  exec /usr/bin/python3 -m http.server "$port" --bind 127.0.0.1 --directory build/web/site
+fi
 scripts/setup.sh
 cmake --preset default >/dev/null
 # The programs alone: the tests and benchmarks are for scripts/test.sh.

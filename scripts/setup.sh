@@ -5,10 +5,12 @@
 #   scripts/setup.sh --windows   and the Windows cross build (mingw-w64, zip)
 #   scripts/setup.sh --tests     and everything the tests use, Wine included
 #   scripts/setup.sh --bench     and what the benchmarks in bench/ run beside velmora
+#   scripts/setup.sh --web       and emscripten, for the web build (cmake --preset web)
 set -euo pipefail
 cd "$(dirname "$0")/.."
 packages=(cmake ninja-build g++ pkg-config libgtest-dev libgmock-dev libbenchmark-dev
           libsndfile1-dev libflac-dev libmd-dev libsdl2-dev libfreetype-dev libx11-dev libsystemd-dev fonts-dejavu-core zlib1g-dev python3)
+web=(emscripten)
 windows=(g++-mingw-w64-i686 g++-mingw-w64-x86-64 googletest zip unzip file nsis)
 for option in "$@"; do
   case "$option" in
@@ -20,8 +22,9 @@ for option in "$@"; do
       # the code with clang-format and clang-tidy; the light box's firmware is
       # built with avr-gcc and run in simavr; SDL's X11 message boxes need the
       # X core fonts; the sound server's faults are played against PulseAudio
-      # and PipeWire; velmora-render's flushes are watched with strace.
-      packages+=("${windows[@]}" xvfb xdotool imagemagick clang libclang-rt-14-dev man-db
+      # and PipeWire; velmora-render's flushes are watched with strace; the
+      # web build runs in headless Chromium driven by Selenium.
+      packages+=("${windows[@]}" "${web[@]}" chromium chromium-driver python3-selenium xvfb xdotool imagemagick clang libclang-rt-14-dev man-db
                  clang-format clang-tidy x11-xserver-utils suckless-tools
                  python3-dbusmock dbus desktop-file-utils appstream
                  sway grim libgl1-mesa-dri libegl-mesa0
@@ -30,7 +33,8 @@ for option in "$@"; do
                  xfonts-base x11-utils pipewire pipewire-pulse wireplumber strace)
       ;;
     --bench) packages+=(flac time xvfb xdotool) ;;
-    *) echo "usage: scripts/setup.sh [--windows] [--tests] [--bench]" >&2; exit 2 ;;
+    --web) packages+=("${web[@]}" python3) ;;
+    *) echo "usage: scripts/setup.sh [--windows] [--tests] [--bench] [--web]" >&2; exit 2 ;;
   esac
 done
 as_root=()

@@ -2,11 +2,14 @@
 # Sets up, builds and runs every test: the optimised build (with the soak of
 # whole nights over every setting), the whole suite again under
 # AddressSanitizer and UndefinedBehaviorSanitizer, the threaded tests under
-# ThreadSanitizer, a minute of each fuzz target, the Windows builds with
+# ThreadSanitizer, a minute of each fuzz target, the web build in Chromium, the Windows builds with
 # their tests under Wine, the packages, and the style and static checks.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/setup.sh --tests
+# The web site first: the optimised build's tests run it in Chromium.
+cmake --preset web >/dev/null
+cmake --build --preset web
 for preset in default debug tsan; do
   cmake --preset "$preset" >/dev/null
   cmake --build --preset "$preset"

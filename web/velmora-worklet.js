@@ -6,6 +6,10 @@
 // sleeps and this script rewinds when the instance says it is due.
 "use strict";
 
+// A context that plays calls the processor every few milliseconds; a longer
+// silence means the browser stopped the audio.
+const CALLED_AT_LEAST_EVERY_MS = 500;
+
 // Text of the instance's memory, as bytes below 128 or UTF-8 (the audio
 // thread has no TextDecoder).
 function readText(memory, pointer, length) {
@@ -38,7 +42,7 @@ class AudioNight {
     this.line = "";
     const imports = {
       velmora: {
-        now_ms: () => Date.now(),
+        now_ms: () => this.virtualNow ?? Date.now(),
         local_minutes: (ms) => {
           const d = new Date(ms);
           return d.getHours() * 60 + d.getMinutes();
@@ -113,6 +117,11 @@ class AudioNight {
   // Fills `out` (one channel's frames); returns the 8-bit samples' view.
   render(out) {
     const e = this.exports;
+    const now = Date.now();
+    if (this.lastMs !== undefined && now - this.lastMs > CALLED_AT_LEAST_EVERY_MS) {
+      this.catchUp(this.lastMs, now);
+    }
+    this.lastMs = now;
     const due = e.velmora_audio_process(out.length);
     out.set(new Float32Array(this.memory.buffer, e.velmora_audio_frames(), out.length));
     const samples = new Uint8Array(this.memory.buffer, e.velmora_audio_samples(), out.length);
@@ -123,6 +132,25 @@ class AudioNight {
       this.post({ type: "state", snapshot }, [snapshot.buffer]);
     }
     return samples;
+  }
+
+  // The audio thread was not called from `fromMs` to `toMs` (the context
+  // suspended, the page frozen): the night goes on by the clock as if the
+  // frames had been handed over, a block at a time on a clock that reads the
+  // time of each, and the sound goes on at the present position: the time
+  // away is skipped, not postponed, and the generator keeps up all the way.
+  catchUp(fromMs, toMs) {
+    const e = this.exports;
+    const frames = Math.floor((toMs - fromMs) * 32);
+    for (let done = 0; done < frames;) {
+      const count = Math.min(32000, frames - done);
+      done += count;
+      this.virtualNow = fromMs + done / 32;
+      if (e.velmora_audio_process(count) & 1) this.resume();
+      while (e.velmora_audio_process(0) & 1) this.resume();
+    }
+    this.virtualNow = undefined;
+    this.post({ type: "away", ms: toMs - fromMs, frames });
   }
 
   key(code) {
@@ -138,8 +166,10 @@ if (typeof AudioWorkletProcessor !== "undefined") {
       this.recording = null;  // the samples handed over, when the page asks
       this.port.onmessage = (event) => this.message(event.data);
       try {
-        this.night = new AudioNight(new WebAssembly.Module(wasm), words,
-                                    (message, transfer) => this.port.postMessage(message, transfer));
+        this.night = new AudioNight(new WebAssembly.Module(wasm), words, (message, transfer) => {
+          if (message.type === "away") message.frame = currentFrame;
+          this.port.postMessage(message, transfer);
+        });
       } catch (error) {
         this.port.postMessage({ type: "error", text: String(error && error.stack || error) });
       }

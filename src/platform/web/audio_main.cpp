@@ -34,7 +34,8 @@ VELMORA_WEB_IMPORT(quit) void velmora_quit(int32_t code);
 namespace velmora {
 namespace {
 
-constexpr int kMaxFrames = 1024;
+// A quantum is 128 frames; a catch-up after a stop hands over a block at a time.
+constexpr int kMaxFrames = kBlockBytes;
 constexpr int64_t kPostEveryMs = 500;
 
 class WorkletWaveDevice final : public WaveDevice {
@@ -257,7 +258,7 @@ VELMORA_WEB_EXPORT(velmora_audio_start) int32_t velmora_audio_start() {
              : 0;
 }
 
-// One quantum of `count` frames (at most 1024): fills the sample buffers and
+// One quantum of `count` frames (at most one block's): fills the sample buffers and
 // runs what falls due. Returns bit 0 when the generator is to be resumed, bit
 // 1 when a snapshot is to be posted.
 VELMORA_WEB_EXPORT(velmora_audio_process) int32_t velmora_audio_process(int32_t count) {

@@ -3,6 +3,7 @@
 // painter on the software canvas and the desktop's letters (BakedText), and
 // hands the window's pixels to the page's script for its <canvas>. Before
 // the sound starts it paints the plan of the option words itself.
+#include <array>
 #include <cstring>
 #include <string>
 
@@ -94,6 +95,10 @@ VELMORA_WEB_EXPORT(velmora_page_start) int32_t velmora_page_start() {
   ComputeMoonFactor(page->state, page->clock);
   ReadOptions(page->state, read.words);
   BuildNightPlan(page->state);
+  // The start-up picture, as velmora-plan --chart draws it: the healing
+  // pattern's label alone.
+  page->state.stateText.Set("HealingGamma");
+  page->state.sleepRunning = 0;
   for (auto& flag : page->state.repaintFlags) flag = 1;
   page->state.repaintFlags[kRepaintWarning] = 0;
   Paint();
@@ -120,4 +125,33 @@ VELMORA_WEB_EXPORT(velmora_page_repaint) void velmora_page_repaint() {
   if (!velmora::page) return;
   velmora::page->state.repaintFlags[velmora::kRepaintCopyAll] = 1;
   velmora::Paint();
+}
+
+// What the page shows of the night, for its script: the played clock (ms),
+// the night's start (s) and the STATE row's label.
+VELMORA_WEB_EXPORT(velmora_page_played_ms) double velmora_page_played_ms() {
+  return velmora::page ? static_cast<double>(velmora::page->state.playedMs.Load()) : 0.0;
+}
+VELMORA_WEB_EXPORT(velmora_page_start_time) int32_t velmora_page_start_time() {
+  return velmora::page ? velmora::page->state.startTime.Load() : 0;
+}
+VELMORA_WEB_EXPORT(velmora_page_state_text) const char* velmora_page_state_text() {
+  static std::array<char, velmora::StateText::kCapacity + 1> text;
+  if (velmora::page) velmora::page->state.stateText.CopyTo(text);
+  return text.data();
+}
+
+// The off-screen bitmap (the picture without the window's cursor), as RGBA.
+VELMORA_WEB_EXPORT(velmora_page_bitmap) const uint8_t* velmora_page_bitmap() {
+  static std::vector<uint8_t> rgba;
+  if (!velmora::page) return nullptr;
+  const std::vector<uint32_t>& pixels = velmora::page->canvas.Bitmap().Pixels();
+  rgba.resize(pixels.size() * 4);
+  for (size_t i = 0; i < pixels.size(); ++i) {
+    rgba[4 * i] = static_cast<uint8_t>(pixels[i] >> 16);
+    rgba[4 * i + 1] = static_cast<uint8_t>(pixels[i] >> 8);
+    rgba[4 * i + 2] = static_cast<uint8_t>(pixels[i]);
+    rgba[4 * i + 3] = 255;
+  }
+  return rgba.data();
 }
