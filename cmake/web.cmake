@@ -4,18 +4,21 @@
 # generator inside the audio worklet, made resumable by Asyncify), and the
 # page's files, all in build/web/site. No threads, so no SharedArrayBuffer:
 # any static host serves the site.
-add_library(velmora_web STATIC src/platform/web/web_clock.cpp src/platform/web/state_snapshot.cpp)
+# The back-end (src/platform/web) and the state both modules share (src/app).
+add_library(velmora_web STATIC src/platform/web/web_clock.cpp)
 target_link_libraries(velmora_web PUBLIC velmora_core)
+add_library(velmora_web_state STATIC src/app/state_snapshot.cpp)
+target_link_libraries(velmora_web_state PUBLIC velmora_web)
 add_library(velmora_baked_text STATIC src/platform/web/baked_text.cpp)
 target_link_libraries(velmora_baked_text PUBLIC velmora_raster)
 
 set(VELMORA_WASM_LINK --no-entry -sSTANDALONE_WASM -sERROR_ON_UNDEFINED_SYMBOLS=0
     -sALLOW_MEMORY_GROWTH=1 -sINITIAL_MEMORY=4194304 -sTOTAL_STACK=262144
     -sFILESYSTEM=0 -Wl,--gc-sections)
-add_executable(velmora-page src/platform/web/page_main.cpp)
-target_link_libraries(velmora-page PRIVATE velmora_web velmora_baked_text)
-add_executable(velmora-audio src/platform/web/audio_main.cpp)
-target_link_libraries(velmora-audio PRIVATE velmora_web)
+add_executable(velmora-page src/app/web_page_main.cpp)
+target_link_libraries(velmora-page PRIVATE velmora_web_state velmora_baked_text)
+add_executable(velmora-audio src/app/web_audio_main.cpp)
+target_link_libraries(velmora-audio PRIVATE velmora_web_state)
 foreach(module velmora-page velmora-audio)
   set_target_properties(${module} PROPERTIES SUFFIX ".wasm"
                         RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/site)

@@ -1,4 +1,4 @@
-#include "platform/web/state_snapshot.h"
+#include "app/state_snapshot.h"
 
 #include <string_view>
 

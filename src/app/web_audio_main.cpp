@@ -15,7 +15,7 @@
 #include <vector>
 
 #include "app/main_window.h"
-#include "platform/web/state_snapshot.h"
+#include "app/state_snapshot.h"
 #include "platform/web/web_bridge.h"
 #include "platform/web/web_clock.h"
 #include "platform/web/web_options.h"

@@ -13,7 +13,7 @@
 #include "plan/night_plan.h"
 #include "platform/raster/raster_canvas.h"
 #include "platform/web/baked_text.h"
-#include "platform/web/state_snapshot.h"
+#include "app/state_snapshot.h"
 #include "platform/web/web_bridge.h"
 #include "platform/web/web_clock.h"
 #include "platform/web/web_options.h"
