@@ -27,6 +27,7 @@ endforeach()
 target_link_options(velmora-audio PRIVATE -sASYNCIFY "-sASYNCIFY_IMPORTS=[\"velmora.sleep\"]")
 
 file(GLOB VELMORA_SITE_FILES CONFIGURE_DEPENDS ${PROJECT_SOURCE_DIR}/web/*)
+list(FILTER VELMORA_SITE_FILES EXCLUDE REGEX "/velmora-sw\\.js$")
 set(VELMORA_SITE_COPIES)
 foreach(file ${VELMORA_SITE_FILES})
   get_filename_component(name ${file} NAME)
@@ -35,4 +36,13 @@ foreach(file ${VELMORA_SITE_FILES})
                      DEPENDS ${file})
   list(APPEND VELMORA_SITE_COPIES ${CMAKE_BINARY_DIR}/site/${name})
 endforeach()
-add_custom_target(site ALL DEPENDS ${VELMORA_SITE_COPIES} velmora-page velmora-audio)
+# The icons, the manifest and the service worker, whose list of files and
+# digest are made last, from everything else in the site.
+add_custom_command(OUTPUT ${CMAKE_BINARY_DIR}/site/velmora-sw.js
+                          ${CMAKE_BINARY_DIR}/site/velmora.webmanifest
+                   COMMAND /usr/bin/python3 ${PROJECT_SOURCE_DIR}/scripts/web_site.py
+                           ${PROJECT_SOURCE_DIR}/web/velmora-sw.js ${CMAKE_BINARY_DIR}/site
+                   DEPENDS ${VELMORA_SITE_COPIES} velmora-page velmora-audio
+                           ${PROJECT_SOURCE_DIR}/web/velmora-sw.js
+                           ${PROJECT_SOURCE_DIR}/scripts/web_site.py)
+add_custom_target(site ALL DEPENDS ${CMAKE_BINARY_DIR}/site/velmora-sw.js)

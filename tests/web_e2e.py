@@ -17,12 +17,27 @@ against the test's own server on localhost, one browser for every case.
   the render, and the played clock the page shows is the wall clock's;
 - Enter again stops the programme and healing plays;
 - bad input: out-of-range, unknown and light-mode words give the desktop's
-  picture for the same words and the page's line about light mode.
+  picture for the same words and the page's line about light mode;
+and as on a phone:
+- installable: the manifest has a name, a start URL in scope, standalone
+  display and icons that exist at their sizes, one maskable;
+- offline: after the first visit the service worker controls the page, and
+  with the test's server stopped the page loads from it; every case after
+  that runs with no server at all;
+- suspended: the context suspended 20 s during the programme (as a call
+  does): the rows go on by the clock meanwhile, and afterwards the
+  programme plays where the clock says, with no overload said;
+- hidden 60 s (the window minimised): the silent element plays throughout,
+  the programme goes on byte for byte, and Media Session names the stage;
+- touch: in a 360 x 640 window with touch emulation, every button is at
+  least 48 pixels and on the screen without scrolling, and taps do what the
+  keys do.
 Exit 77 when Chromium, its driver or Selenium is missing.
 """
 import base64
 import functools
 import http.server
+import json
 import os
 import shutil
 import struct
@@ -31,6 +46,7 @@ import sys
 import tempfile
 import threading
 import time
+import urllib.parse
 import zlib
 
 SITE, PLAN, RENDER, VELMORA = sys.argv[1:5]
@@ -167,6 +183,52 @@ def press(key):
     ActionChains(driver).send_keys(key).perform()
 
 
+def tap(label):
+    """A finger's tap (touch events through the DevTools protocol) on the
+    button that reads `label`."""
+    x, y = driver.execute_script(
+        "const b = [...document.querySelectorAll('#buttons button')]"
+        ".find(b => b.textContent === arguments[0]);"
+        "const r = b.getBoundingClientRect(); return [r.x + r.width / 2, r.y + r.height / 2];",
+        label)
+    driver.execute_cdp_cmd("Input.dispatchTouchEvent",
+                           {"type": "touchStart", "touchPoints": [{"x": x, "y": y}]})
+    driver.execute_cdp_cmd("Input.dispatchTouchEvent", {"type": "touchEnd", "touchPoints": []})
+
+
+def keys_taken(count):
+    """Waits until the page has seen `count` keys taken and a picture after the
+    last (a plan edit waits for the chart of the one before)."""
+    return wait_for(lambda: driver.execute_script(
+        "const k = velmoraTest.keys; return k.length >= arguments[0] && "
+        "velmoraTest.state > k[arguments[0] - 1].at", count), 5)
+
+
+def png_size(path):
+    with open(path, "rb") as f:
+        head = f.read(24)
+    return struct.unpack(">II", head[16:24]) if head[:8] == b"\x89PNG\r\n\x1a\n" else None
+
+
+def check_manifest():
+    with open(os.path.join(SITE, "velmora.webmanifest"), encoding="utf-8") as f:
+        manifest = json.load(f)
+    scope = urllib.parse.urljoin(base, manifest.get("scope", "./"))
+    check("the manifest names the app, starts in its scope and stands alone",
+          manifest.get("name") == "Velmora" and manifest.get("short_name") and
+          urllib.parse.urljoin(base, manifest.get("start_url", "")).startswith(scope) and
+          manifest.get("display") == "standalone" and manifest.get("theme_color"), str(manifest))
+    sizes = {}
+    for icon in manifest.get("icons", []):
+        width, height = map(int, icon["sizes"].split("x"))
+        real = png_size(os.path.join(SITE, icon["src"]))
+        check(f"icon {icon['src']} exists at {icon['sizes']}", real == (width, height), str(real))
+        sizes.setdefault(width, set()).update(icon.get("purpose", "any").split())
+    check("icons at 192 and 512 pixels, one of them maskable",
+          "any" in sizes.get(192, ()) and "any" in sizes.get(512, ()) and
+          any("maskable" in p for p in sizes.values()), str(sizes))
+
+
 def samples_after(frame):
     """The recorded samples from context frame `frame` on."""
     chunks = driver.execute_script(
@@ -189,17 +251,31 @@ try:
           f"{len(differing(shown, wanted))} pixels differ, first {differing(shown, wanted)[:5]}")
     line = driver.execute_script("return document.getElementById('line').textContent")
     check("a line asks for a gesture", "Press a key or tap" in line, line)
+    check_manifest()
+
+    # Offline: the service worker takes the page at its next load; then the
+    # server goes, and every case after this one is played from its copy.
+    check("the service worker is active after the first visit", driver.execute_async_script(
+        "const done = arguments[0]; navigator.serviceWorker.ready.then(r => done(!!r.active))"))
+    open_page(words)
+    check("the service worker controls the page after a reload",
+          driver.execute_script("return velmoraTest.offline()"))
+    server.shutdown()
+    server.server_close()
+    check("with no server, the page loads from the service worker's copy", bool(open_page(words)))
+    shown = canvas_rgb()
+    check("offline: the start-up picture is the desktop's", shown == wanted,
+          f"{len(differing(shown, wanted))} pixels differ")
 
     # The first key starts the sound; Up, Right and Space edit the night.
     press(Keys.ARROW_DOWN)  # the gesture: taken by the start, not as a key
     check("the sound starts with the first key",
           wait_for(lambda: driver.execute_script("return velmoraTest.running() === 'running' && "
                                                  "velmoraTest.state"), 10))
-    for key in (Keys.ARROW_UP, Keys.ARROW_RIGHT, Keys.SPACE):
+    for count, key in enumerate((Keys.ARROW_UP, Keys.ARROW_RIGHT, Keys.SPACE), 1):
         press(key)
-        time.sleep(0.3)  # each key's effect is painted before the next key (as a user sees it)
+        keys_taken(count)  # each key taken before the next (as a user sees it)
     edited = ["m1", "r5", "+2", "#"]
-    wait_for(lambda: driver.execute_script("return velmoraTest.keys.length") >= 3, 5)
     time.sleep(1)  # the next snapshot carries the rebuilt plan
     chart_rows = range(104, 104 + 80)  # the chart's box
     shown, bitmap = canvas_rgb(), canvas_rgb("bitmap")
@@ -224,7 +300,7 @@ try:
     enter = wait_for(lambda: driver.execute_script(
         "const k = velmoraTest.keys.filter(k => k.key === 13); return k.length && k[0].frame"), 5)
     render = subprocess.run([RENDER, "--quiet", "--format", "raw", "--out", "-", "--"] + edited,
-                            capture_output=True, check=True).stdout[:RATE * 120]
+                            capture_output=True, check=True).stdout[:RATE * 300]
     first = next(i for i, b in enumerate(render) if b != 128) - 1
     found = [None]
 
@@ -249,50 +325,107 @@ try:
         check(f"the {n / RATE:.1f} s of programme in the 20 s after Enter equal the render byte "
               "for byte", n > 10 * RATE and played[at:at + n] == render[first:first + n])
 
+        def recorded():
+            return samples_after(recorded_from)[0]
+
+        def skipped_frames():
+            return sum(a["frames"] for a in driver.execute_script("return velmoraTest.away"))
+
+        def heard_where_clock_says(name, since):
+            """The first second heard from recording index `since` on is the
+            render's at the place the clock says: every frame recorded, and
+            every frame the night skipped while the browser held the audio."""
+            def heard():
+                data = recorded()
+                k = next((k for k in range(since, len(data) - RATE) if data[k] != 128), None)
+                return None if k is None else (max(since, k - 1), data)
+            resumed, data = wait_for(heard, 15) or (since, b"")
+            piece = data[resumed:resumed + RATE]
+            # The programme repeats itself within a step: looked for from 2 s
+            # before the place the clock says.
+            wanted = first + (resumed - at_all) + skipped_frames()
+            where = render.find(piece, max(first, wanted - 2 * RATE)) if piece else -1
+            check(f"{name}: the programme plays where the clock says "
+                  f"({(where - wanted) / RATE:+.2f} s)", where >= 0 and abs(where - wanted) <= 2 * RATE)
+
         # Frozen: the page's thread stops for 30 s (and the audio thread with it,
         # if the browser stops that too).
-        before, _ = samples_after(enter)
+        before = recorded()
         frozen_at = time.monotonic()
         driver.execute_cdp_cmd("Page.setWebLifecycleState", {"state": "frozen"})
         time.sleep(30)
         driver.execute_cdp_cmd("Page.setWebLifecycleState", {"state": "active"})
         time.sleep(3)
-        played, _ = samples_after(enter)
+        played = recorded()
         wall = time.monotonic() - frozen_at
         handed = (len(played) - len(before)) / RATE
         away = driver.execute_script("return velmoraTest.away")
         if away:
             # The browser stopped the audio thread too: the night went on by
             # the clock, and the sound goes on at the present position.
-            skipped = sum(a["frames"] for a in away)
-            since = away[-1]["frame"] - recorded_from  # in the recording
-
-            def heard_again():
-                data, _ = samples_after(recorded_from)
-                k = next((k for k in range(since, len(data) - RATE) if data[k] != 128), None)
-                return None if k is None else (k - 1, data)
-            resumed, played = wait_for(heard_again, 15) or (since, b"")
-            piece = played[resumed:resumed + RATE]
-            # The programme repeats itself within a step: looked for from 2 s
-            # before the place the clock says.
-            wanted = first + (resumed - at_all) + skipped
-            where = render.find(piece, max(first, wanted - 2 * RATE)) if piece else -1
-            check(f"the browser stopped the audio {skipped / RATE:.1f} s: after it the programme "
-                  f"plays where the clock says ({(where - wanted) / RATE:+.2f} s)",
-                  where >= 0 and abs(where - wanted) <= 2 * RATE)
+            heard_where_clock_says(f"the browser stopped the audio {skipped_frames() / RATE:.1f} s",
+                                   away[-1]["frame"] - recorded_from)
             print(f"  note: {handed:.1f} s of frames handed over in {wall:.1f} s")
         else:
             # The processor posts every half second: the last chunk may be on its way.
             check(f"the frames handed over kept pace with the clock ({handed:.1f} s in "
                   f"{wall:.1f} s)", abs(handed - wall) <= 1.0)
-            n = min(len(played) - at, len(render) - first)
+            n = min(len(played) - at_all, len(render) - first)
             check(f"{n / RATE:.1f} s of programme recorded, through the freeze, equal the render "
-                  "byte for byte", played[at:at + n] == render[first:first + n])
+                  "byte for byte", played[at_all:at_all + n] == render[first:first + n])
         played_ms = driver.execute_script("return velmoraTest.playedMs()")
         started = driver.execute_script("return velmoraTest.startedAt")
         behind = time.time() - started - played_ms / 1000
         check(f"the page's played clock is the wall clock's after the freeze ({behind:+.2f} s)",
               abs(behind) <= 3)
+
+        # Suspended: the context stopped from the page for 20 s, as a call
+        # stops it. The page keeps the night's time meanwhile.
+        driver.execute_script("velmoraTest.suspend()")
+        check("the context is suspended", wait_for(
+            lambda: driver.execute_script("return velmoraTest.running()") == "suspended", 5))
+        line = driver.execute_script("return document.getElementById('line').textContent")
+        check("the page says the sound was stopped and how to bring it back",
+              "Tap or press a key" in line, line)
+        since_ms, since = driver.execute_script("return velmoraTest.playedMs()"), time.monotonic()
+        time.sleep(20)
+        moved = (driver.execute_script("return velmoraTest.playedMs()") - since_ms) / 1000
+        wall = time.monotonic() - since
+        check(f"while suspended the played clock, the rows and the cursor go on ({moved:.0f} s "
+              f"in {wall:.1f} s)", abs(moved - wall) <= 2.5)
+        driver.execute_script("velmoraTest.resume()")
+        away = driver.execute_script("return velmoraTest.away")
+        heard_where_clock_says("after 20 s suspended", away[-1]["frame"] - recorded_from if away else 0)
+
+        # Hidden: the window minimised for 60 s, as a phone's locked screen
+        # hides the page: the silent element and the programme play on.
+        hidden_from, away_before = len(recorded()), len(away)
+        skipped_before = skipped_frames()
+        driver.minimize_window()
+        check("the page is hidden",
+              driver.execute_script("return document.visibilityState") == "hidden")
+        ticks = [driver.execute_script("return velmoraTest.silentTicks")]
+        for _ in range(6):
+            time.sleep(10)
+            ticks.append(driver.execute_script("return velmoraTest.silentTicks"))
+        playing = driver.execute_script("return velmoraTest.silentPlaying()")
+        check("the silent element played throughout the 60 s hidden (its time moved in each 10 s)",
+              all(b > a for a, b in zip(ticks, ticks[1:])) and playing,
+              f"time updates {ticks}, playing {playing}")
+        stage, artist = driver.execute_script(
+            "return [velmoraTest.stateText(), velmoraTest.mediaArtist()]")
+        check("Media Session names the stage", artist == stage and "Healing" not in stage,
+              f"{artist!r} for {stage!r}")
+        data = recorded()
+        away = driver.execute_script("return velmoraTest.away")
+        place = first + (hidden_from - at_all) + skipped_before
+        n = min(len(data) - hidden_from, len(render) - place)
+        check(f"hidden: {n / RATE:.1f} s of programme go on, the render's byte for byte",
+              len(away) == away_before and n >= 55 * RATE and
+              data[hidden_from:hidden_from + n] == render[place:place + n])
+        driver.set_window_rect(0, 0, 800, 700)
+        check("the page is visible again", wait_for(lambda: driver.execute_script(
+            "return document.visibilityState") == "visible", 5))
 
     # Enter again: the programme stops and healing plays.
     press(Keys.ENTER)
@@ -314,6 +447,51 @@ try:
           f"{len(differing(shown, wanted))} pixels differ")
     notice = driver.execute_script("return document.getElementById('notice').textContent")
     check("a light-mode word is said to need a port", "Light mode needs" in notice, notice)
+    errors = console_errors() + driver.execute_script("return velmoraTest.errors")
+    check("no errors in the console", not errors, "; ".join(map(str, errors))[:300])
+
+    # A phone held upright: the keys as buttons for a finger, taps as keys.
+    driver.execute_cdp_cmd("Emulation.setDeviceMetricsOverride",
+                           {"width": 360, "height": 640, "deviceScaleFactor": 3, "mobile": True})
+    driver.execute_cdp_cmd("Emulation.setTouchEmulationEnabled", {"enabled": True, "maxTouchPoints": 5})
+    check("the page loads on a phone", bool(open_page(["m1"])))
+    layout = driver.execute_script(
+        "const e = document.documentElement;"
+        "return {width: innerWidth, height: innerHeight, scrollW: e.scrollWidth, scrollH: e.scrollHeight,"
+        " picture: picture.getBoundingClientRect().bottom,"
+        " buttons: [...document.querySelectorAll('#buttons button')].map(b => {"
+        "   const r = b.getBoundingClientRect();"
+        "   return [b.textContent, r.left, r.top, r.right, r.bottom]; })}")
+    small = [b[0] for b in layout["buttons"] if b[3] - b[1] < 48 or b[4] - b[2] < 48]
+    outside = [b[0] for b in layout["buttons"] if b[1] < 0 or b[2] < 0 or
+               b[3] > layout["width"] or b[4] > layout["height"]]
+    check(f"{len(layout['buttons'])} buttons, each at least 48 pixels and inside the 360 x 640 "
+          "viewport", len(layout["buttons"]) == 7 and not small and not outside,
+          f"small {small}, outside {outside}")
+    check("the picture and the buttons fit without scrolling",
+          layout["scrollW"] <= layout["width"] and layout["scrollH"] <= layout["height"], str(layout))
+    tap("More cycles")  # the gesture: taken by the start, as the first key is
+    check("a tap starts the sound", wait_for(lambda: driver.execute_script(
+        "return velmoraTest.running() === 'running' && velmoraTest.state"), 10))
+    for count, label in enumerate(("Fewer cycles", "More time+", "Pulse / tone"), 1):
+        tap(label)
+        keys_taken(count)
+    time.sleep(1)  # the next snapshot carries the rebuilt plan
+    bitmap = canvas_rgb("bitmap")
+    columns = {x for x, _ in differing(bitmap, desktop, range(104, 272))}
+    check("taps on Fewer cycles, More time+ and Pulse / tone: the desktop's chart after Up, "
+          "Right and Space", len(columns) <= 1, f"columns {sorted(columns)[:12]}")
+    check("and its POWER row", not differing(bitmap, desktop, range(76, 96)))
+    tap("Start night")
+    check("a tap on Start night starts the night (its button now stops it, the plan's wait)",
+          wait_for(lambda: driver.execute_script(
+              "return document.getElementById('night').textContent === 'Stop night' && "
+              "document.querySelector('#buttons .plan').disabled"), 5))
+    tap("Stop sound")
+    check("a tap on Stop sound stops it and says how to start again", wait_for(
+        lambda: "start it again" in driver.execute_script(
+            "return document.getElementById('line').textContent") and
+        not driver.execute_script("return velmoraTest.running()"), 5))
     errors = console_errors() + driver.execute_script("return velmoraTest.errors")
     check("no errors in the console", not errors, "; ".join(map(str, errors))[:300])
 finally:

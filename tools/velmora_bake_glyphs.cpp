@@ -41,7 +41,8 @@ int main(int argc, char** argv) {
     velmora::GlyphImage g;
     if (!text.Render(c, g)) g = {};
     // A backslash would carry the comment on to the next line.
-    const std::string shown = c == '\\' ? "backslash" : std::string("'") + static_cast<char>(c) + "'";
+    const std::string shown =
+        c == '\\' ? "backslash" : std::string("'") + static_cast<char>(c) + "'";
     std::fprintf(f, "    {%d, %d, %d, %d, %ld, %zu},  // %s\n", g.left, g.top, g.width, g.rows,
                  g.advance, coverage.size(), shown.c_str());
     coverage.append(reinterpret_cast<const char*>(g.coverage),

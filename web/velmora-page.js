@@ -2,7 +2,12 @@
 // window), the keys and taps, and the audio worklet that makes the sound
 // (velmora-worklet.js with velmora-audio.wasm). The picture is the audio
 // thread's state, posted at least twice a second and at every change; the
-// keys go the other way. Nothing is fetched but the site's own files.
+// keys and the buttons go the other way. Nothing is fetched but the site's
+// own files, which a service worker keeps for use offline (velmora-sw.js).
+// On a phone: a looping, nearly silent <audio> element and Media Session
+// keep the sound going with the screen off where the system allows; when
+// the system takes the sound away the night goes on by the clock, and the
+// sound comes back at its present position.
 "use strict";
 (() => {
   const KEYS = { Enter: 13, Escape: 27, " ": 32, ArrowLeft: 37, ArrowUp: 38, ArrowRight: 39,
@@ -20,7 +25,13 @@
   let audioWasm = null;   // velmora-audio.wasm's bytes
   let audio = null;       // { context, node } while the sound plays
   let starting = false;
-  const test = { lines: [], boxes: [], samples: [], keys: [], errors: [], away: [] };
+  let stage = "";         // the STATE row's label, for Media Session
+  let wakeLock = null;
+  const test = { lines: [], boxes: [], samples: [], keys: [], errors: [], away: [],
+                 silentTicks: 0 };
+  const nightButton = document.getElementById("night");
+  const planButtons = Array.from(document.querySelectorAll("#buttons .plan"));
+  const awake = document.getElementById("awake");
 
   function say(text) {
     line.textContent = text;
@@ -37,11 +48,14 @@
   }
 
   // The biggest whole factor of device pixels that fits the picture on the
-  // screen beside the page's lines.
+  // screen beside the page's lines and buttons, without scrolling.
   function fit() {
     const ratio = window.devicePixelRatio || 1;
-    const room = Math.min(window.innerWidth - 16, window.innerHeight - 150);
-    const factor = Math.max(1, Math.floor(Math.min(room / 288, room / 272) * ratio));
+    const main = document.querySelector("main");
+    const rest = main.getBoundingClientRect().height - picture.getBoundingClientRect().height;
+    const width = window.innerWidth - 16;
+    const height = window.innerHeight - rest;
+    const factor = Math.max(1, Math.floor(Math.min(width / 288, height / 272) * ratio));
     picture.style.width = (288 * factor) / ratio + "px";
     picture.style.height = (272 * factor) / ratio + "px";
   }
@@ -88,17 +102,36 @@
     if (testing) test.ready = true;
   }
 
+  function stateText() {
+    const pointer = page.velmora_page_state_text();
+    const bytes = new Uint8Array(page.memory.buffer, pointer, 256);
+    return new TextDecoder().decode(bytes.subarray(0, bytes.indexOf(0)));
+  }
+
   function apply(snapshot) {
     const target = page.velmora_page_snapshot();
     new Uint8Array(page.memory.buffer, target, snapshot.length).set(snapshot);
     page.velmora_page_apply();
+    const night = page.velmora_page_in_night() === 1;
+    nightButton.textContent = night ? "Stop night" : "Start night";
+    for (const button of planButtons) button.disabled = night;
+    const label = stateText();
+    if (label !== stage) {
+      stage = label;
+      if ("mediaSession" in navigator && typeof MediaMetadata !== "undefined") {
+        navigator.mediaSession.metadata = new MediaMetadata({
+          title: "Velmora", artist: stage, album: "Velmora",
+          artwork: [{ src: "velmora-512.png", sizes: "512x512", type: "image/png" }],
+        });
+      }
+    }
   }
 
   function fromAudio(message) {
     switch (message.type) {
       case "state":
         apply(message.snapshot);
-        if (testing) test.state = Date.now();
+        if (testing) test.state = performance.now();
         break;
       case "line":
         console.info(message.text);
@@ -118,7 +151,7 @@
         if (testing) test.away.push({ ms: message.ms, frame: message.frame, frames: message.frames });
         break;
       case "key":
-        if (testing) test.keys.push({ key: message.key, frame: message.frame });
+        if (testing) test.keys.push({ key: message.key, frame: message.frame, at: performance.now() });
         break;
       case "error":
         console.error("velmora: the audio thread failed: " + message.text);
@@ -133,7 +166,11 @@
     if (audio || starting || !page) return;
     starting = true;
     say("Starting the sound…");
+    // iOS 17 and later: sound that goes on with the screen locked.
+    if (navigator.audioSession) navigator.audioSession.type = "playback";
     const context = new AudioContext({ sampleRate: 32000, latencyHint: "playback" });
+    const silent = silentElement(context.sampleRate);
+    silent.play().catch(() => {});  // within the gesture, as a browser wants
     try {
       await context.audioWorklet.addModule("velmora-worklet.js");
       const node = new AudioWorkletNode(context, "velmora", {
@@ -143,13 +180,17 @@
       node.port.onmessage = (event) => fromAudio(event.data);
       node.connect(context.destination);
       await context.resume();
-      audio = { context, node };
+      audio = { context, node, silent, paused: false, keeper: 0 };
+      context.onstatechange = () => stateChanged(audio);
+      mediaSession(true);
+      keepAwake();
       test.startedAt = Date.now() / 1000;
       if (page) page.velmora_page_start();  // the night starts afresh
       say(context.sampleRate === 32000 ? "The sound plays."
           : "The sound plays (the device runs at " + context.sampleRate + " Hz).");
     } catch (error) {
       context.close();
+      silent.pause();
       say("The sound could not start: " + error.message);
       console.error(error);
     } finally {
@@ -159,14 +200,121 @@
 
   function stop() {
     if (!audio) return;
+    clearInterval(audio.keeper);
+    audio.context.onstatechange = null;
     audio.node.port.onmessage = null;
     audio.node.disconnect();
     audio.context.close();
+    audio.silent.pause();
     audio = null;
+    mediaSession(false);
+    keepAwake();
+  }
+
+  // A looping <audio> element of near silence (one step of sixteen bits,
+  // never digital silence), made here at the context's rate: while it plays,
+  // a phone treats the page as one that plays sound, and shows its controls.
+  function silentElement(rate) {
+    const frames = rate * 2;
+    const bytes = new ArrayBuffer(44 + 2 * frames);
+    const view = new DataView(bytes);
+    const ascii = (at, text) => [...text].forEach((c, i) => view.setUint8(at + i, c.charCodeAt(0)));
+    ascii(0, "RIFF"); view.setUint32(4, 36 + 2 * frames, true); ascii(8, "WAVEfmt ");
+    view.setUint32(16, 16, true); view.setUint16(20, 1, true); view.setUint16(22, 1, true);
+    view.setUint32(24, rate, true); view.setUint32(28, 2 * rate, true);
+    view.setUint16(32, 2, true); view.setUint16(34, 16, true);
+    ascii(36, "data"); view.setUint32(40, 2 * frames, true);
+    for (let i = 0; i < frames; ++i) view.setInt16(44 + 2 * i, i % 2 ? 1 : -1, true);
+    return silentPlayer(URL.createObjectURL(new Blob([bytes], { type: "audio/wav" })));
+  }
+
+  function silentPlayer(url) {
+    const element = new Audio(url);
+    element.loop = true;
+    element.addEventListener("timeupdate", () => { if (document.hidden) test.silentTicks++; });
+    return element;
+  }
+
+  // Media Session: "Velmora" and the stage on the lock screen; pause
+  // silences the sound while the night goes on by the clock, play brings it
+  // back at the present position.
+  function mediaSession(on) {
+    if (!("mediaSession" in navigator)) return;
+    const session = navigator.mediaSession;
+    session.playbackState = on ? "playing" : "none";
+    session.setActionHandler("play", on ? () => pause(false) : null);
+    session.setActionHandler("pause", on ? () => pause(true) : null);
+  }
+
+  function pause(paused) {
+    if (!audio) return;
+    audio.paused = paused;
+    audio.node.port.postMessage({ type: "mute", on: paused });
+    navigator.mediaSession.playbackState = paused ? "paused" : "playing";
+    if (!paused) bringBack();
+    say(paused ? "The sound is paused; the night goes on. Play brings it back."
+               : "The sound plays.");
+  }
+
+  // The system took the sound away (a call, another app, a locked phone):
+  // the worklet is not called, so the page keeps the night's time by asking
+  // it to catch up with the clock each second, and the rows and the cursor
+  // move on. The sound comes back at the next gesture, or by itself.
+  function stateChanged(current) {
+    if (audio !== current) return;
+    const running = current.context.state === "running";
+    clearInterval(current.keeper);
+    current.keeper = 0;
+    if (running) {
+      if (!current.paused && current.silent.paused) current.silent.play().catch(() => {});
+      say(current.paused ? "The sound is paused; the night goes on. Play brings it back."
+                         : "The sound plays.");
+      return;
+    }
+    current.keeper = setInterval(() => current.node.port.postMessage({ type: "clock" }), 1000);
+    say("The system stopped the sound; the night goes on. Tap or press a key to bring it back.");
+  }
+
+  function bringBack() {
+    if (!audio) return;
+    if (audio.context.state !== "running") audio.context.resume().catch(() => {});
+    if (audio.silent.paused) audio.silent.play().catch(() => {});
+  }
+
+  // The option to keep the screen on: off by default (the screen may sleep).
+  async function keepAwake() {
+    const wanted = awake.checked && audio && document.visibilityState === "visible";
+    if (wanted && !wakeLock && navigator.wakeLock) {
+      try {
+        wakeLock = await navigator.wakeLock.request("screen");
+        wakeLock.addEventListener("release", () => { wakeLock = null; });
+      } catch (error) {
+        wakeLock = null;
+      }
+    } else if (!wanted && wakeLock) {
+      wakeLock.release();
+      wakeLock = null;
+    }
+  }
+
+  // A key or a button: the first one starts the sound (as start-up does), one
+  // while the system holds the sound brings it back; the rest are the
+  // window's keys.
+  function send(code, repeat) {
+    if (!audio) {
+      if (!repeat) start();
+      return;
+    }
+    if (audio.context.state !== "running" && !audio.paused) {
+      bringBack();
+      return;
+    }
+    audio.node.port.postMessage({ type: "key", key: code });
   }
 
   function gesture() {
     if (!audio) start();
+    else if (audio.context.state !== "running") bringBack();
   }
 
   function key(event) {
@@ -174,11 +322,7 @@
     const code = KEYS[event.key];
     if (code === undefined) return;
     event.preventDefault();
-    if (!audio) {
-      if (!event.repeat) start();  // the first key starts the sound, as start-up does
-      return;
-    }
-    audio.node.port.postMessage({ type: "key", key: code });
+    send(code, event.repeat);
   }
 
   document.getElementById("words-form").addEventListener("submit", (event) => {
@@ -186,6 +330,34 @@
     const value = document.getElementById("words").value.trim();
     location.search = value ? "?words=" + encodeURIComponent(value) : "";
   });
+  for (const button of document.querySelectorAll("#buttons button")) {
+    button.addEventListener("click", () => send(Number(button.dataset.key), false));
+  }
+  if (navigator.wakeLock) {
+    awake.addEventListener("change", keepAwake);
+  } else {
+    awake.disabled = true;
+    awake.parentElement.title = "This browser cannot keep the screen on.";
+  }
+  // A page the browser froze and thawed: its media element says it plays
+  // but stands still, and does not start again (seen in Chromium); a new
+  // one does.
+  document.addEventListener("resume", () => {
+    if (!audio) return;
+    audio.silent.pause();
+    audio.silent = silentPlayer(audio.silent.src);
+    if (!audio.paused) bringBack();
+  });
+  document.addEventListener("visibilitychange", () => {
+    if (document.visibilityState === "visible") {
+      if (audio && !audio.paused) bringBack();
+      keepAwake();
+    }
+  });
+  if ("serviceWorker" in navigator && window.isSecureContext) {
+    navigator.serviceWorker.register("velmora-sw.js").catch(
+      (error) => console.info("velmora: no offline copy: " + error.message));
+  }
   window.addEventListener("resize", fit);
   window.addEventListener("keydown", key);
   picture.addEventListener("click", gesture);
@@ -198,11 +370,10 @@
     window.velmoraTest = Object.assign(test, {
       playedMs: () => page.velmora_page_played_ms(),
       startTime: () => page.velmora_page_start_time(),
-      stateText: () => {
-        const pointer = page.velmora_page_state_text();
-        const bytes = new Uint8Array(page.memory.buffer, pointer, 256);
-        return new TextDecoder().decode(bytes.subarray(0, bytes.indexOf(0)));
-      },
+      stateText,
+      silentPlaying: () => !!audio && !audio.silent.paused,
+      mediaArtist: () => navigator.mediaSession.metadata && navigator.mediaSession.metadata.artist,
+      offline: () => !!navigator.serviceWorker.controller,
       pixels: () => Array.from(context2d.getImageData(0, 0, 288, 272).data),
       bitmap: () => Array.from(new Uint8Array(page.memory.buffer, page.velmora_page_bitmap(),
                                               288 * 272 * 4)),

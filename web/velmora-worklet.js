@@ -126,12 +126,24 @@ class AudioNight {
     out.set(new Float32Array(this.memory.buffer, e.velmora_audio_frames(), out.length));
     const samples = new Uint8Array(this.memory.buffer, e.velmora_audio_samples(), out.length);
     if (due & 1) this.resume();
-    if (due & 2) {
-      const snapshot = new Uint8Array(this.memory.buffer, e.velmora_audio_snapshot(),
-                                      this.snapshotSize).slice();
-      this.post({ type: "state", snapshot }, [snapshot.buffer]);
-    }
+    if (due & 2) this.postSnapshot();
     return samples;
+  }
+
+  postSnapshot() {
+    const snapshot = new Uint8Array(this.memory.buffer, this.exports.velmora_audio_snapshot(),
+                                    this.snapshotSize).slice();
+    this.post({ type: "state", snapshot }, [snapshot.buffer]);
+  }
+
+  // Asked by the page each second while the context does not run: the
+  // night goes on by the clock, and the page's rows and cursor with it.
+  keepTime() {
+    const now = Date.now();
+    if (this.lastMs === undefined || now - this.lastMs <= CALLED_AT_LEAST_EVERY_MS) return;
+    this.catchUp(this.lastMs, now);
+    this.lastMs = now;
+    this.postSnapshot();
   }
 
   // The audio thread was not called from `fromMs` to `toMs` (the context
@@ -164,6 +176,7 @@ if (typeof AudioWorkletProcessor !== "undefined") {
       super();
       const { wasm, words } = options.processorOptions;
       this.recording = null;  // the samples handed over, when the page asks
+      this.muted = false;     // paused from the lock screen: silence, the night goes on
       this.port.onmessage = (event) => this.message(event.data);
       try {
         this.night = new AudioNight(new WebAssembly.Module(wasm), words, (message, transfer) => {
@@ -180,6 +193,10 @@ if (typeof AudioWorkletProcessor !== "undefined") {
       if (data.type === "key") {
         this.night.key(data.key);
         this.port.postMessage({ type: "key", key: data.key, frame: currentFrame });
+      } else if (data.type === "mute") {
+        this.muted = !!data.on;
+      } else if (data.type === "clock") {
+        this.night.keepTime();
       } else if (data.type === "record") {
         this.recording = data.on ? { frame: currentFrame, chunks: [], length: 0 } : null;
       }
@@ -189,6 +206,7 @@ if (typeof AudioWorkletProcessor !== "undefined") {
       const channels = outputs[0];
       if (!this.night || channels.length === 0) return true;
       const samples = this.night.render(channels[0]);
+      if (this.muted) channels[0].fill(0);
       for (let c = 1; c < channels.length; ++c) channels[c].set(channels[0]);
       const r = this.recording;
       if (r) {

@@ -41,8 +41,7 @@ bool Startup(App& app) {
   const OutputServices output{sv.clock, sv.threads,     sv.waveDevice,
                               sv.port,  &sv.portAccess, &sv.host};
   OutputParts parts{app.ring, app.generator, &app.light, app};
-  const CreationPause sleepThrough = [&sv](int32_t milliseconds,
-                                           const std::function<void()>& end) {
+  const CreationPause sleepThrough = [&sv](int32_t milliseconds, const std::function<void()>& end) {
     sv.clock.Sleep(milliseconds);
     end();
   };

@@ -15,6 +15,7 @@
 namespace velmora {
 
 // Every scalar of SharedState the painter or the keys read.
+// clang-format off
 #define VELMORA_SNAPSHOT_SCALARS(X)                                                           \
   X(lptDataPort) X(lptControlPort) X(lptOnPattern) X(soundMode) X(toneMode) X(invertedPulse) \
   X(lightLevel) X(dutyRange) X(healingMode) X(sleepRunning) X(remCount) X(timePlus)          \
@@ -22,6 +23,7 @@ namespace velmora {
   X(cycleIndex) X(samplePos) X(playedMs) X(blocksQueued) X(lastHeader) X(tickCount)          \
   X(startTime) X(finishTime) X(nowTime) X(stepValue) X(stepPeriod) X(currentHz)              \
   X(burstRateHz) X(envelopeNow) X(healingStep)
+// clang-format on
 
 template <class R>
 using RelaxedValue = std::remove_cvref_t<decltype(std::declval<const R&>().Load())>;

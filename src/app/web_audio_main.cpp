@@ -25,8 +25,8 @@ extern "C" {
 VELMORA_WEB_IMPORT(sleep) void velmora_sleep();
 // A box's caption and text, for the page to show.
 VELMORA_WEB_IMPORT(box)
-void velmora_box(const char* caption, int32_t captionLength, const char* text,
-                 int32_t textLength, int32_t icon);
+void velmora_box(const char* caption, int32_t captionLength, const char* text, int32_t textLength,
+                 int32_t icon);
 // The close path has run: the sound is over.
 VELMORA_WEB_IMPORT(quit) void velmora_quit(int32_t code);
 }
@@ -221,7 +221,7 @@ struct Night {
 
   std::function<void()> pauseEnd;  // set while the creation pause lasts
   int64_t pauseDueMs = 0;
-  std::vector<WaveHeader*> done;   // finished blocks waiting for the pause's end
+  std::vector<WaveHeader*> done;  // finished blocks waiting for the pause's end
   bool generatorRan = false;
   bool asleep = false;
   int64_t wakeAtMs = 0;
@@ -250,10 +250,9 @@ VELMORA_WEB_EXPORT(velmora_audio_start) int32_t velmora_audio_start() {
   using namespace velmora;
   night = std::make_unique<Night>(ReadWebWords(velmora::words).words);
   App& app = night->app;
-  return night->host.CreateMainWindow("", chartLayout.windowWidth, chartLayout.windowHeight,
-                                      [&app](const WindowMessage& message) {
-                                        return MainWindowProc(app, message);
-                                      })
+  return night->host.CreateMainWindow(
+             "", chartLayout.windowWidth, chartLayout.windowHeight,
+             [&app](const WindowMessage& message) { return MainWindowProc(app, message); })
              ? 1
              : 0;
 }

@@ -8,12 +8,12 @@
 #include <string>
 
 #include "app/options.h"
+#include "app/state_snapshot.h"
 #include "display/painter.h"
 #include "plan/moon.h"
 #include "plan/night_plan.h"
 #include "platform/raster/raster_canvas.h"
 #include "platform/web/baked_text.h"
-#include "app/state_snapshot.h"
 #include "platform/web/web_bridge.h"
 #include "platform/web/web_clock.h"
 #include "platform/web/web_options.h"
@@ -23,8 +23,8 @@ extern "C" {
 VELMORA_WEB_IMPORT(blit) void velmora_blit(const uint8_t* rgba, int32_t width, int32_t height);
 // The warning box's text (the page shows it as a line).
 VELMORA_WEB_IMPORT(box)
-void velmora_box(const char* caption, int32_t captionLength, const char* text,
-                 int32_t textLength, int32_t icon);
+void velmora_box(const char* caption, int32_t captionLength, const char* text, int32_t textLength,
+                 int32_t icon);
 }
 
 namespace velmora {
@@ -58,8 +58,8 @@ struct Page {
   DrawingObjects drawing = CreateDrawingObjects(canvas);
   PageHost host;
   StateSnapshot incoming{};
-  std::vector<uint8_t> rgba =
-      std::vector<uint8_t>(static_cast<size_t>(chartLayout.windowWidth) * chartLayout.windowHeight * 4);
+  std::vector<uint8_t> rgba = std::vector<uint8_t>(static_cast<size_t>(chartLayout.windowWidth) *
+                                                   chartLayout.windowHeight * 4);
 };
 
 Page* page = nullptr;
@@ -128,9 +128,15 @@ VELMORA_WEB_EXPORT(velmora_page_repaint) void velmora_page_repaint() {
 }
 
 // What the page shows of the night, for its script: the played clock (ms),
-// the night's start (s) and the STATE row's label.
+// whether a night runs (the plan's keys wait for its end), the night's start (s) and the STATE
+// row's label.
 VELMORA_WEB_EXPORT(velmora_page_played_ms) double velmora_page_played_ms() {
   return velmora::page ? static_cast<double>(velmora::page->state.playedMs.Load()) : 0.0;
+}
+VELMORA_WEB_EXPORT(velmora_page_in_night) int32_t velmora_page_in_night() {
+  if (!velmora::page) return 0;
+  const velmora::SharedState& s = velmora::page->state;
+  return s.healingMode == 1 && s.cycleIndex > s.remCount ? 0 : 1;
 }
 VELMORA_WEB_EXPORT(velmora_page_start_time) int32_t velmora_page_start_time() {
   return velmora::page ? velmora::page->state.startTime.Load() : 0;

@@ -4,8 +4,7 @@
 
 namespace velmora {
 
-void BlendGlyph(Raster& raster, int penX, int y, int ascent, const GlyphImage& glyph,
-                Color color) {
+void BlendGlyph(Raster& raster, int penX, int y, int ascent, const GlyphImage& glyph, Color color) {
   const int left = penX + glyph.left;
   const int top = y + ascent - glyph.top;
   for (int row = 0; row < glyph.rows; ++row) {
