@@ -152,9 +152,12 @@ def differing(a, b, rows=range(272)):
 
 
 work = tempfile.mkdtemp(prefix="velmora-web-")
-handler = functools.partial(http.server.SimpleHTTPRequestHandler, directory=SITE)
-handler.log_message = lambda *args: None
-server = http.server.ThreadingHTTPServer(("127.0.0.1", 0), handler)
+class Quiet(http.server.SimpleHTTPRequestHandler):
+    def log_message(self, *args):
+        pass
+
+
+server = http.server.ThreadingHTTPServer(("127.0.0.1", 0), functools.partial(Quiet, directory=SITE))
 threading.Thread(target=server.serve_forever, daemon=True).start()
 base = f"http://127.0.0.1:{server.server_address[1]}/"
 
@@ -487,11 +490,16 @@ try:
           wait_for(lambda: driver.execute_script(
               "return document.getElementById('night').textContent === 'Stop night' && "
               "document.querySelector('#buttons .plan').disabled"), 5))
+    check("the screen may sleep: no wake lock while the option is off",
+          not driver.execute_script("return velmoraTest.screenKeptOn()"))
+    driver.execute_script("document.getElementById('awake').click()")
+    check("the option on keeps the screen on while the sound plays",
+          wait_for(lambda: driver.execute_script("return velmoraTest.screenKeptOn()"), 5))
     tap("Stop sound")
-    check("a tap on Stop sound stops it and says how to start again", wait_for(
-        lambda: "start it again" in driver.execute_script(
-            "return document.getElementById('line').textContent") and
-        not driver.execute_script("return velmoraTest.running()"), 5))
+    check("a tap on Stop sound stops it and says how to start again, and lets the screen sleep",
+          wait_for(lambda: "start it again" in driver.execute_script(
+              "return document.getElementById('line').textContent") and
+              not driver.execute_script("return velmoraTest.running() || velmoraTest.screenKeptOn()"), 5))
     errors = console_errors() + driver.execute_script("return velmoraTest.errors")
     check("no errors in the console", not errors, "; ".join(map(str, errors))[:300])
 finally:

@@ -25,6 +25,7 @@
   let audioWasm = null;   // velmora-audio.wasm's bytes
   let audio = null;       // { context, node } while the sound plays
   let starting = false;
+  let painted = false;    // the first picture is marked for bench/web_cpu.py
   let stage = "";         // the STATE row's label, for Media Session
   let wakeLock = null;
   const test = { lines: [], boxes: [], samples: [], keys: [], errors: [], away: [],
@@ -79,6 +80,10 @@
         blit: (pointer, width, height) => {
           const pixels = new Uint8ClampedArray(memory.buffer, pointer, width * height * 4);
           context2d.putImageData(new ImageData(pixels.slice(), width, height), 0, 0);
+          if (!painted) {
+            painted = true;
+            performance.mark("velmora-first-picture");
+          }
         },
         box: (caption, captionLength, body, bodyLength) =>
           showBox(text(memory, caption, captionLength), text(memory, body, bodyLength)),
@@ -180,7 +185,11 @@
       node.port.onmessage = (event) => fromAudio(event.data);
       node.connect(context.destination);
       await context.resume();
-      audio = { context, node, silent, paused: false, keeper: 0 };
+      // Where the worklet is not called (a suspended context, a stalled
+      // device), it keeps the night's time at this page's asking each second,
+      // so the rows and the cursor move on; otherwise the asking costs nothing.
+      const keeper = setInterval(() => node.port.postMessage({ type: "clock" }), 1000);
+      audio = { context, node, silent, paused: false, keeper };
       context.onstatechange = () => stateChanged(audio);
       mediaSession(true);
       keepAwake();
@@ -257,22 +266,16 @@
   }
 
   // The system took the sound away (a call, another app, a locked phone):
-  // the worklet is not called, so the page keeps the night's time by asking
-  // it to catch up with the clock each second, and the rows and the cursor
-  // move on. The sound comes back at the next gesture, or by itself.
+  // the page says so; the sound comes back at the next gesture, or by itself.
   function stateChanged(current) {
     if (audio !== current) return;
-    const running = current.context.state === "running";
-    clearInterval(current.keeper);
-    current.keeper = 0;
-    if (running) {
+    if (current.context.state === "running") {
       if (!current.paused && current.silent.paused) current.silent.play().catch(() => {});
       say(current.paused ? "The sound is paused; the night goes on. Play brings it back."
                          : "The sound plays.");
-      return;
+    } else {
+      say("The system stopped the sound; the night goes on. Tap or press a key to bring it back.");
     }
-    current.keeper = setInterval(() => current.node.port.postMessage({ type: "clock" }), 1000);
-    say("The system stopped the sound; the night goes on. Tap or press a key to bring it back.");
   }
 
   function bringBack() {
@@ -372,6 +375,7 @@
       startTime: () => page.velmora_page_start_time(),
       stateText,
       silentPlaying: () => !!audio && !audio.silent.paused,
+      screenKeptOn: () => !!wakeLock,
       mediaArtist: () => navigator.mediaSession.metadata && navigator.mediaSession.metadata.artist,
       offline: () => !!navigator.serviceWorker.controller,
       pixels: () => Array.from(context2d.getImageData(0, 0, 288, 272).data),

@@ -60,6 +60,7 @@ struct Page {
   StateSnapshot incoming{};
   std::vector<uint8_t> rgba = std::vector<uint8_t>(static_cast<size_t>(chartLayout.windowWidth) *
                                                    chartLayout.windowHeight * 4);
+  std::vector<uint32_t> shown;  // the window's pixels last handed to the canvas
 };
 
 Page* page = nullptr;
@@ -68,6 +69,11 @@ char words[2048];
 void Paint() {
   PaintWindow(page->state, page->drawing, page->canvas, page->clock, &page->host);
   const std::vector<uint32_t>& pixels = page->canvas.Window().Pixels();
+  // Most snapshots change nothing the eye sees (between the cursor's blinks
+  // and the rows' steps): the canvas, and the browser's compositing, are
+  // left alone then.
+  if (pixels == page->shown) return;
+  page->shown = pixels;
   for (size_t i = 0; i < pixels.size(); ++i) {
     page->rgba[4 * i] = static_cast<uint8_t>(pixels[i] >> 16);
     page->rgba[4 * i + 1] = static_cast<uint8_t>(pixels[i] >> 8);
@@ -124,6 +130,7 @@ VELMORA_WEB_EXPORT(velmora_page_apply) void velmora_page_apply() {
 VELMORA_WEB_EXPORT(velmora_page_repaint) void velmora_page_repaint() {
   if (!velmora::page) return;
   velmora::page->state.repaintFlags[velmora::kRepaintCopyAll] = 1;
+  velmora::page->shown.clear();
   velmora::Paint();
 }
 
