@@ -27,6 +27,7 @@
   let starting = false;
   let painted = false;    // the first picture is marked for bench/web_cpu.py
   let stage = "";         // the STATE row's label, for Media Session
+  let inNight = false;    // the phase the buttons show
   let wakeLock = null;
   const test = { lines: [], boxes: [], samples: [], keys: [], errors: [], away: [],
                  silentTicks: 0 };
@@ -117,9 +118,14 @@
     const target = page.velmora_page_snapshot();
     new Uint8Array(page.memory.buffer, target, snapshot.length).set(snapshot);
     page.velmora_page_apply();
+    // The buttons' words follow the phase; the page is left alone (no layout,
+    // no paint) while the phase stands.
     const night = page.velmora_page_in_night() === 1;
-    nightButton.textContent = night ? "Stop night" : "Start night";
-    for (const button of planButtons) button.disabled = night;
+    if (night !== inNight) {
+      inNight = night;
+      nightButton.textContent = night ? "Stop night" : "Start night";
+      for (const button of planButtons) button.disabled = night;
+    }
     const label = stateText();
     if (label !== stage) {
       stage = label;
