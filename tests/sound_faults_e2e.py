@@ -280,6 +280,7 @@ try:
                   ["pactl", "list", "short", "sink-inputs"], env=env, capture_output=True,
                   text=True).stdout.strip().replace("\n", "; "))
         if start_wall is None:
+            print("velmora's stderr:\n" + open(stderr_path).read(), end="")
             sys.exit(1)
         print(f"  the programme started {start_wall - entered:.2f} s after Enter")
 

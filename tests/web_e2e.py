@@ -279,7 +279,6 @@ try:
         press(key)
         keys_taken(count)  # each key taken before the next (as a user sees it)
     edited = ["m1", "r5", "+2", "#"]
-    time.sleep(1)  # the next snapshot carries the rebuilt plan
     chart_rows = range(104, 104 + 80)  # the chart's box
     shown, bitmap = canvas_rgb(), canvas_rgb("bitmap")
     desktop = desktop_window_after(["m1"], ["Up", "Right", "space"])
@@ -479,7 +478,6 @@ try:
     for count, label in enumerate(("Fewer cycles", "More time+", "Pulse / tone"), 1):
         tap(label)
         keys_taken(count)
-    time.sleep(1)  # the next snapshot carries the rebuilt plan
     bitmap = canvas_rgb("bitmap")
     columns = {x for x, _ in differing(bitmap, desktop, range(104, 272))}
     check("taps on Fewer cycles, More time+ and Pulse / tone: the desktop's chart after Up, "

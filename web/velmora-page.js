@@ -221,6 +221,7 @@
     audio.node.disconnect();
     audio.context.close();
     audio.silent.pause();
+    URL.revokeObjectURL(audio.silent.src);
     audio = null;
     mediaSession(false);
     keepAwake();
