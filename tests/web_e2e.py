@@ -9,9 +9,10 @@ against the test's own server on localhost, one browser for every case.
 - keys: the first key starts the sound; Up, Right and Space before a night
   give the chart the desktop's window shows after the same keys (under
   Xvfb; a rebuild keeps the minutes the new plan does not reach, so it is
-  not velmora-plan's chart for the new words), and the programme recorded
-  from the processor (its 8-bit samples) is velmora-render's for those
-  words byte for byte, starting where the clock says after Enter;
+  not velmora-plan's chart for the new words), Space turns the recorded
+  pulses into the tone, and after Space again the programme recorded from
+  the processor (its 8-bit samples) is velmora-render's for those words
+  byte for byte, starting where the clock says after Enter;
 - frozen: the page frozen 30 s during the programme (the audio thread is
   not): the frames handed over keep pace with the clock and still equal
   the render, and the played clock the page shows is the wall clock's;
@@ -213,6 +214,17 @@ def png_size(path):
     return struct.unpack(">II", head[16:24]) if head[:8] == b"\x89PNG\r\n\x1a\n" else None
 
 
+def mismatch(played, wanted):
+    """Where two runs of samples part, said for a failure."""
+    k = next((i for i, (a, b) in enumerate(zip(played, wanted)) if a != b), None)
+    if k is None:
+        return f"{len(played)} against {len(wanted)} samples"
+    elsewhere = wanted.find(played[k:k + 4000])
+    return (f"they part {k / RATE:.3f} s in ({played[k:k + 8].hex()} for {wanted[k:k + 8].hex()}); "
+            f"what follows is the render's at {elsewhere / RATE:.3f} s" if elsewhere >= 0 else
+            f"they part {k / RATE:.3f} s in; what follows is nowhere in the render")
+
+
 def check_manifest():
     with open(os.path.join(SITE, "velmora.webmanifest"), encoding="utf-8") as f:
         manifest = json.load(f)
@@ -275,11 +287,10 @@ try:
     check("the sound starts with the first key",
           wait_for(lambda: driver.execute_script("return velmoraTest.running() === 'running' && "
                                                  "velmoraTest.state"), 10))
+    driver.execute_script("velmoraTest.record(true)")
     for count, key in enumerate((Keys.ARROW_UP, Keys.ARROW_RIGHT, Keys.SPACE), 1):
         press(key)
         keys_taken(count)  # each key taken before the next (as a user sees it)
-    edited = ["m1", "r5", "+2", "#"]
-    chart_rows = range(104, 104 + 80)  # the chart's box
     shown, bitmap = canvas_rgb(), canvas_rgb("bitmap")
     desktop = desktop_window_after(["m1"], ["Up", "Right", "space"])
     # Either window's blinking cursor aside: compared under it.
@@ -295,9 +306,21 @@ try:
     check("the POWER row is the desktop's after the same keys",
           not differing(shown, desktop, range(76, 96)))
 
+    # Space's waveform: the healing pattern's pulses never go below silence
+    # (128), its tone does. The tone's phase runs on from the healing it
+    # played, so the programme is compared as pulses: Space again.
+    space = driver.execute_script("return velmoraTest.keys[2].frame")
+    recorded_all, recorded_first = samples_after(0)
+    before_space = recorded_all[:max(0, space - (recorded_first or space))]
+    check("before Space the healing pattern is pulses (nothing below silence)",
+          len(before_space) > 0 and min(before_space) >= 128, f"{len(before_space)} samples")
+    check("after Space it is the tone (samples below silence)", wait_for(
+        lambda: min(samples_after(space)[0] or b"\x80") < 128, 20))
+    press(Keys.SPACE)
+    keys_taken(4)
+    edited = ["m1", "r5", "+2"]
+
     # Enter: the programme, recorded from the processor.
-    driver.execute_script("velmoraTest.record(true)")
-    time.sleep(0.5)
     press(Keys.ENTER)
     enter = wait_for(lambda: driver.execute_script(
         "const k = velmoraTest.keys.filter(k => k.key === 13); return k.length && k[0].frame"), 5)
@@ -325,7 +348,8 @@ try:
         played = wait_for(twenty_seconds, 30) or b""
         n = min(len(played) - at, len(render) - first)
         check(f"the {n / RATE:.1f} s of programme in the 20 s after Enter equal the render byte "
-              "for byte", n > 10 * RATE and played[at:at + n] == render[first:first + n])
+              "for byte", n > 10 * RATE and played[at:at + n] == render[first:first + n],
+              mismatch(played[at:at + n], render[first:first + n]))
 
         def recorded():
             return samples_after(recorded_from)[0]
