@@ -268,8 +268,12 @@
     audio.node.port.postMessage({ type: "mute", on: paused });
     navigator.mediaSession.playbackState = paused ? "paused" : "playing";
     if (!paused) bringBack();
-    say(paused ? "The sound is paused; the night goes on. Play brings it back."
-               : "The sound plays.");
+    sayPlaying();
+  }
+
+  function sayPlaying() {
+    say(audio.paused ? "The sound is paused; the night goes on. Play brings it back."
+                     : "The sound plays.");
   }
 
   // The system took the sound away (a call, another app, a locked phone):
@@ -278,8 +282,7 @@
     if (audio !== current) return;
     if (current.context.state === "running") {
       if (!current.paused && current.silent.paused) current.silent.play().catch(() => {});
-      say(current.paused ? "The sound is paused; the night goes on. Play brings it back."
-                         : "The sound plays.");
+      sayPlaying();
     } else {
       say("The system stopped the sound; the night goes on. Tap or press a key to bring it back.");
     }

@@ -117,11 +117,7 @@ class AudioNight {
   // Fills `out` (one channel's frames); returns the 8-bit samples' view.
   render(out) {
     const e = this.exports;
-    const now = Date.now();
-    if (this.lastMs !== undefined && now - this.lastMs > CALLED_AT_LEAST_EVERY_MS) {
-      this.catchUp(this.lastMs, now);
-    }
-    this.lastMs = now;
+    this.keepUp();
     const due = e.velmora_audio_process(out.length);
     out.set(new Float32Array(this.memory.buffer, e.velmora_audio_frames(), out.length));
     const samples = new Uint8Array(this.memory.buffer, e.velmora_audio_samples(), out.length);
@@ -136,14 +132,21 @@ class AudioNight {
     this.post({ type: "state", snapshot }, [snapshot.buffer]);
   }
 
-  // Asked by the page each second while the context does not run: the
-  // night goes on by the clock, and the page's rows and cursor with it.
-  keepTime() {
+  // Where the processor was not called for a while, the night catches up
+  // with the clock; returns whether it had to.
+  keepUp() {
     const now = Date.now();
-    if (this.lastMs === undefined || now - this.lastMs <= CALLED_AT_LEAST_EVERY_MS) return;
-    this.catchUp(this.lastMs, now);
+    const behind = this.lastMs !== undefined && now - this.lastMs > CALLED_AT_LEAST_EVERY_MS;
+    if (behind) this.catchUp(this.lastMs, now);
     this.lastMs = now;
-    this.postSnapshot();
+    return behind;
+  }
+
+  // Asked by the page each second: while the processor is not called (a
+  // suspended context), the night goes on by the clock, and the page's rows
+  // and cursor with it.
+  keepTime() {
+    if (this.lastMs !== undefined && this.keepUp()) this.postSnapshot();
   }
 
   // The audio thread was not called from `fromMs` to `toMs` (the context
